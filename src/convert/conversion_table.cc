@@ -1,0 +1,8 @@
+#include "convert/conversion_table.h"
+
+namespace talvo {
+
+void LoadConversionTable() {}
+void ReleaseConversionTable() {}
+
+}  // namespace talvo

@@ -1,0 +1,26 @@
+# Lists the dynamic symbols a shared library defines and compares them with
+# the seven exports.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+    set(kind "${CMAKE_MATCH_1}")
+    set(name "${CMAKE_MATCH_2}")
+    # Version nodes (kind A) are not functions.
+    if(NOT kind STREQUAL "A")
+      list(APPEND found "${name}")
+    endif()
+  endif()
+endforeach()
+list(SORT found)
+set(expected DrvGetHandle DrvInitDriver DrvProcessClose DrvProcessEnd DrvProcessLine DrvProcessStart DrvProcessVer)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols:\n  ${found}\nexpected:\n  ${expected}")
+endif()
+message(STATUS "exports: ${found}")
