@@ -1,0 +1,82 @@
+#include "config/karn_ini_file.h"
+
+#include <utility>
+
+#include "platform/env.h"
+#include "util/text.h"
+
+namespace talvo {
+namespace {
+
+// What a zero-terminated profile buffer would hold of `text`: the characters
+// before the first NUL, at most kProfileTextMax of them.
+std::string_view BufferText(std::string_view text) {
+  const std::size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  return text.substr(0, kProfileTextMax);
+}
+
+}  // namespace
+
+TKarnIniFile::TKarnIniFile(std::string_view file_name) : file_name_(BufferText(file_name)) {}
+
+TKarnIniFile::~TKarnIniFile() {
+  try {
+    CurrentEnv().FlushProfile(file_name_);
+  } catch (...) {
+    // Dropping a cached copy is a courtesy to the next reader; never a failure.
+  }
+}
+
+std::string TKarnIniFile::ReadText(std::string_view section, std::string_view key,
+                                   std::string_view default_value) {
+  section = BufferText(section);
+  key = BufferText(key);
+  default_value = BufferText(default_value);
+  Env& env = CurrentEnv();
+  int failed = 0;
+  for (;;) {
+    ProfileResult read =
+        env.ReadProfileString(file_name_, section, key, default_value, kProfileBufferSize);
+    // Success, something to use, or nothing better to fall back on: done.
+    if (read.last_error == kErrorNone || !read.value.empty() || default_value.empty()) {
+      if (read.value.size() > kProfileTextMax) read.value.resize(kProfileTextMax);
+      return std::move(read.value);
+    }
+    env.SleepMs(kProfileRetryPauseMs);
+    if (++failed == kProfileReadAttempts) return std::string(default_value);
+  }
+}
+
+int32_t TKarnIniFile::ReadNumber(std::string_view section, std::string_view key,
+                                 int32_t default_value) {
+  std::string text = ReadText(section, key, {});
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.replace(0, 2, "$");
+  }
+  const IntegerParse parsed = ParseInteger(text);
+  return parsed.error_pos == 0 ? parsed.value : default_value;
+}
+
+bool TKarnIniFile::ReadYesNo(std::string_view section, std::string_view key, bool default_flag) {
+  if (default_flag) return UpperText(ReadText(section, key, "Y")) != "N";
+  return UpperText(ReadText(section, key, "N")) == "Y";
+}
+
+bool ReadSettingYesNo(std::string_view section, std::string_view key, bool default_flag,
+                      std::string_view file) {
+  TKarnIniFile reader(file);
+  return reader.ReadYesNo(section, key, default_flag);
+}
+
+std::string ReadSettingText(std::string_view section, std::string_view key, std::string_view file) {
+  TKarnIniFile reader(file);
+  return reader.ReadText(section, key, {});
+}
+
+int32_t ReadSettingNumber(std::string_view section, std::string_view key, std::string_view file) {
+  TKarnIniFile reader(file);
+  return reader.ReadNumber(section, key, 0);
+}
+
+}  // namespace talvo
