@@ -1,0 +1,96 @@
+#include "parse/field_decoders.h"
+
+#include <cmath>
+#include <string>
+
+#include "util/text.h"
+
+namespace talvo {
+namespace {
+
+template <typename Keep>
+ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width, Keep keep) {
+  constexpr std::size_t kCap = ShortText<24>::kCapacity;
+  char kept[kCap];
+  std::size_t n = 0;
+  const int32_t last = int32_t{column} + int32_t{width} - 1;
+  const auto line_length = static_cast<int32_t>(line.size());
+  for (int32_t pos = column; static_cast<int32_t>(n) < width && pos <= line_length && pos <= last; ++pos) {
+    if (pos < 1) continue;  // columns below 1 do not exist
+    const char c = line[static_cast<std::size_t>(pos - 1)];
+    if (n > 0 && c == ' ') break;
+    // A character that would make the text longer than 24 is dropped; the
+    // scan goes on to the end of the field.
+    if (keep(c) && n < kCap) kept[n++] = c;
+  }
+  ShortText<24> result;
+  result.assign(std::string_view(kept, n));
+  return result;
+}
+
+}  // namespace
+
+int32_t ParseIntField(std::string_view text, bool& ok) {
+  text = TrimBlanks(text);
+  if (text.empty()) return 0;
+  const IntegerParse p = ParseInteger(text);
+  if (p.error_pos != 0) ok = false;
+  return p.value;
+}
+
+double ParseRealField(std::string_view text, bool& ok) {
+  std::string copy(text);
+  if (auto comma = copy.find(','); comma != std::string::npos) copy[comma] = '.';
+  const std::string_view trimmed = TrimBlanks(copy);
+  if (trimmed.empty()) return 0.0;
+  const RealParse p = ParseReal(trimmed);
+  if (p.error_pos != 0) ok = false;
+  return p.value;
+}
+
+ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width) {
+  return ExtractChars(line, column, width, IsDigit);
+}
+
+ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width) {
+  return ExtractChars(line, column, width, IsLetterOrDigit);
+}
+
+ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool as_text) {
+  base = base.substr(0, 6);
+  trunk = trunk.substr(0, 6);
+  ShortText<6> result;
+  if (as_text) {
+    std::string joined(base);
+    joined.append(trunk);
+    result.assign(joined);
+  } else if (!base.empty() && IsIntegerText(trunk) && IsIntegerText(base)) {
+    const int64_t sum = int64_t{ParseInteger(base).value} + int64_t{ParseInteger(trunk).value};
+    result.assign(Int64ToText(sum));
+  } else {
+    result.assign(trunk);
+  }
+  return result;
+}
+
+int32_t ScalePulses(int32_t multiplier, double pulses, bool& ok) {
+  const double product = static_cast<double>(multiplier) * pulses;
+  // 2^63: beyond it no 64-bit integer holds the rounded value.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (!std::isfinite(product) || product >= kLimit || product < -kLimit) {
+    ok = false;
+    return 0;
+  }
+  double whole = std::floor(product);
+  const double fraction = product - whole;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += 1.0;
+  if (whole >= kLimit) {
+    ok = false;
+    return 0;
+  }
+  // Keep the low 32 bits, as the record's field does.
+  const auto wide = static_cast<int64_t>(whole);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(wide)));
+}
+
+}  // namespace talvo

@@ -1,0 +1,42 @@
+// Decoders that turn one cut-out report field into a number or a cleaned text.
+// None raises an error or stops the decoding: a bad number clears the success
+// flag passed in, and a field past the end of its line is simply shorter.
+#ifndef TALVO_PARSE_FIELD_DECODERS_H_
+#define TALVO_PARSE_FIELD_DECODERS_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "util/short_text.h"
+
+namespace talvo {
+
+// The integer in `text`, blanks around it ignored. An empty or blank field is
+// 0 and no error. Clears `ok` when the text is not an integer; the value is
+// then the magnitude of the digits read before the first bad character.
+int32_t ParseIntField(std::string_view text, bool& ok);
+
+// The real number in `text`, whose first comma counts as a decimal point.
+// An empty or blank field is 0 and no error. Clears `ok` when not a number.
+double ParseRealField(std::string_view text, bool& ok);
+
+// The digits of the field at 1-based `column`, `width` wide: characters before
+// the first digit and between digits are skipped, the first space after a kept
+// digit ends the field. At most min(width, 24) digits.
+ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width);
+
+// As ExtractDigits, keeping ASCII letters and digits.
+ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width);
+
+// Applies the trunk-group base: with `as_text`, base followed by trunk (cut to
+// 6); otherwise, when both are integers and the base is not empty, their sum;
+// otherwise the trunk unchanged.
+ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool as_text);
+
+// PULSES_MULT times the pulses value, rounded half to even and kept to 32 bits.
+// Clears `ok` when the product is not finite or lies beyond 64 bits.
+int32_t ScalePulses(int32_t multiplier, double pulses, bool& ok);
+
+}  // namespace talvo
+
+#endif  // TALVO_PARSE_FIELD_DECODERS_H_

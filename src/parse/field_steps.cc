@@ -1,0 +1,199 @@
+#include "parse/field_steps.h"
+
+#include <string>
+
+#include "parse/field_decoders.h"
+
+namespace talvo {
+namespace {
+
+constexpr int32_t kCodeIndex = TALVO_ERR_INDEX;
+constexpr int32_t kCodePulses = TALVO_ERR_PULSES;
+constexpr int32_t kCodeExtension = TALVO_ERR_EXTENSION;
+constexpr int32_t kCodeExtRange = TALVO_ERR_EXT_RANGE;
+constexpr int32_t kCodeLocalNumber = TALVO_ERR_LOCAL_NUMBER;
+constexpr int32_t kCodeDutyExtension = TALVO_ERR_DUTY_EXTENSION;
+constexpr int32_t kCodeDutyCode = TALVO_ERR_DUTY_CODE;
+
+// A trunk text in its plain form: empty becomes "0" and an integer loses its
+// sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31").
+std::string NormalizeTrunk(std::string_view text) {
+  std::string t(text.substr(0, 6));
+  if (t.empty()) t = "0";
+  if (IsIntegerText(t)) t = Int64ToText(ParseInteger(t).value);
+  return t;
+}
+
+// The trunk field when both its column and width are set and its line is buffered.
+std::optional<std::string_view> TrunkField(const RecordDecode& d, uint8_t line, uint8_t col, uint8_t len) {
+  if (col == 0 || len == 0) return std::nullopt;
+  return d.Field(line, col, len);
+}
+
+// The one character at `column` of `line`, or the empty text.
+std::string_view CharAt(const RecordDecode& d, const CharEntry& at) {
+  return d.FieldOrEmpty(at.Line, at.Col, 1);
+}
+
+}  // namespace
+
+void DecodeDialledNumber(RecordDecode& d) {
+  if (auto line = d.lines.Line(d.s.NumLine)) d.state.Dialled = ExtractDigits(*line, d.s.NumCol, d.s.NumLen);
+}
+
+void DecodeCallerNumber(RecordDecode& d) {
+  if (auto line = d.lines.Line(d.s.CliLine)) d.caller = ExtractDigits(*line, d.s.CliCol, d.s.CliLen);
+}
+
+void DecodeIndex(RecordDecode& d) {
+  if (d.s.IndexCol == 0) return;
+  auto field = d.Field(d.s.IndexLine, d.s.IndexCol, d.s.IndexLen);
+  if (!field) return;
+  // Untrimmed: leading blanks are part of the integer syntax, trailing ones are not.
+  const IntegerParse p = ParseInteger(*field);
+  if (p.error_pos == 0) {
+    d.out.call_index = p.value;
+  } else {
+    d.out.call_index = -1;
+    d.state.RecordOk = false;
+  }
+  d.Record(kCodeIndex);
+}
+
+void DecodePulses(RecordDecode& d) {
+  if (!d.state.RecordOk || d.s.PulsesCol == 0) return;
+  auto field = d.Field(d.s.PulsesLine, d.s.PulsesCol, d.s.PulsesLen);
+  if (!field) return;
+  const double x = ParseRealField(*field, d.state.RecordOk);
+  d.rec.Pulses = ScalePulses(d.s.PulsesMult, x, d.state.RecordOk);
+  d.Record(kCodePulses);
+}
+
+void DecodeTrunkGroup(RecordDecode& d) {
+  std::string group(TextOf(d.rec.TrunkGroup));
+  if (auto field = TrunkField(d, d.s.AlumaLine, d.s.AlumaCol, d.s.AlumaLen)) group = TrimBlanks(*field);
+  StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.TgBase.view(), NormalizeTrunk(group), d.s.UseTgBaseAsStr).view());
+}
+
+void DecodeTrunk(RecordDecode& d) {
+  std::string trunk(TextOf(d.rec.Trunk));
+  if (auto field = TrunkField(d, d.s.OrekLine, d.s.OrekCol, d.s.OrekLen)) trunk = TrimBlanks(*field);
+  StoreText(d.rec.Trunk, NormalizeTrunk(trunk));
+}
+
+void DecodeAccount(RecordDecode& d) {
+  if (d.s.AccountCol == 0 || d.s.AccountLen == 0) return;
+  auto line = d.lines.Line(d.s.AccountLine);
+  if (!line) return;
+  if (!d.s.AccountExt) {
+    const std::string_view a = ExtractDigits(*line, d.s.AccountCol, d.s.AccountLen).view().substr(0, 8);
+    if (!a.empty()) StoreText(d.rec.Account, a);
+    return;
+  }
+  // The account field carries the calling extension.
+  std::string a(ExtractAlphanumerics(*line, d.s.AccountCol, d.s.AccountLen).view().substr(0, 8));
+  if (a.empty()) return;
+  if (d.s.AccountLzero) a = Int64ToText(TextToIntDef(a)).substr(0, 8);
+  StoreText(d.rec.SecondExtension, TextOf(d.rec.Extension));
+  StoreText(d.rec.Extension, a);
+  FinishExtension(d);
+}
+
+void DecodeExtension(RecordDecode& d) {
+  auto field = d.Field(d.s.ExtLine, d.s.ExtCol, d.s.ExtLen);
+  if (!field) return;
+  const std::string_view t = TrimBlanks(*field).substr(0, 8);
+  if (!TextOf(d.rec.Extension).empty()) {
+    StoreText(d.rec.SecondExtension, t);
+  } else {
+    StoreText(d.rec.Extension, t);
+  }
+  bool unused = true;  // "12A" reads as 12 and a leading letter as 0
+  const int32_t n = ParseIntField(TextOf(d.rec.Extension), unused);
+  if (n < d.s.ExtRangeSt || n > d.s.ExtRangeEnd) {
+    if (d.s.SaveTrnkExt) {
+      d.state.ForeignExtension = true;
+    } else {
+      d.state.RecordOk = false;
+      d.Record(kCodeExtRange);
+    }
+  }
+}
+
+void DecodeOriginatingExtension(RecordDecode& d) {
+  if (d.s.OrgExtCol == 0) return;
+  auto field = d.Field(d.s.OrgExtLine, d.s.OrgExtCol, d.s.OrgExtLen);
+  if (!field) return;
+  const std::string_view org = TrimBlanks(*field).substr(0, 8);
+  if (org.find('-') != std::string_view::npos) {
+    d.org_ext.clear();
+  } else {
+    d.org_ext.assign(org);
+  }
+}
+
+void RequireExtension(RecordDecode& d) {
+  if (!TextOf(d.rec.Extension).empty()) {
+    FinishExtension(d);
+  } else {
+    d.state.RecordOk = false;
+  }
+  d.Record(kCodeExtension);
+}
+
+void DecodeCode(RecordDecode& d) {
+  if (!d.state.RecordOk || d.s.TcodeCol == 0 || d.s.TcodeLen == 0) return;
+  if (auto line = d.lines.Line(d.s.TcodeLine)) {
+    d.state.Code.assign(ExtractAlphanumerics(*line, d.s.TcodeCol, d.s.TcodeLen).view());
+  }
+}
+
+void DecodeDisa(RecordDecode& d) {
+  auto field = d.Field(d.s.DisaLine, d.s.DisaCol, d.s.DisaLen);
+  if (field && UpperText(TrimBlanks(*field)) == "Y") AddFlags(d.rec, TALVO_FLAG_CONVERTED);
+}
+
+void CheckExtensions(RecordDecode& d) {
+  const std::string_view ext = TextOf(d.rec.Extension);
+  const std::string_view second = TextOf(d.rec.SecondExtension);
+  d.state.RecordOk = d.state.RecordOk && !ext.empty() && IsAlphanumericText(ext) &&
+                     (second.empty() || IsAlphanumericText(second));
+  d.Record(kCodeExtension);
+}
+
+void FinishExtension(RecordDecode& d) {
+  std::string ext(TextOf(d.rec.Extension));
+  if (d.s.ExtLeadZero) {
+    ext = RepeatChar(int32_t{d.s.ExtLen} - static_cast<int32_t>(ext.size()), '0') + ext;
+    ext.resize(std::min<std::size_t>(ext.size(), 8));
+  }
+  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + ext);
+}
+
+void DecodeLocalCallParties(RecordDecode& d) {
+  // A line that is not buffered reads as an empty field.
+  const std::string_view org = TrimBlanks(d.FieldOrEmpty(d.s.LclOrgLine, d.s.LclOrgCol, d.s.LclOrgLen));
+  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + std::string(org));
+  d.state.Dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.LclTerLine, d.s.LclTerCol, d.s.LclTerLen)));
+  if (d.state.Dialled.empty()) d.state.LocalCallPending = false;
+  RecordCode(d.state.LocalCallPending, kCodeLocalNumber, d.out.error_code);
+}
+
+void DecodeDutyCallParties(RecordDecode& d) {
+  const std::string_view ext = d.FieldOrEmpty(d.s.DcExtLine, d.s.DcExtCol, d.s.DcExtLen);
+  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + std::string(ext));
+  d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.Extension).empty();
+  d.Record(kCodeDutyExtension);
+
+  const auto& trn = d.s.DcTrn;
+  std::string code(TextOf(d.rec.SecondExtension));
+  if (trn[0].Col != 0) code = std::string(CharAt(d, trn[0]));
+  for (std::size_t i = 1; i < trn.size(); ++i) {
+    if (trn[i].Col != 0) code += CharAt(d, trn[i]);
+  }
+  StoreText(d.rec.SecondExtension, code);
+  d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.SecondExtension).empty();
+  d.Record(kCodeDutyCode);
+}
+
+}  // namespace talvo

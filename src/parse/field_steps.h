@@ -1,0 +1,42 @@
+// The steps that decode the fields of a call other than its date and times,
+// each over the settings and the buffered lines of one record. A step that
+// fails clears RecordOk (or the flag it names) and records its code; the
+// steps after it still run, so every decodable field is filled in.
+#ifndef TALVO_PARSE_FIELD_STEPS_H_
+#define TALVO_PARSE_FIELD_STEPS_H_
+
+#include "parse/record_decode.h"
+
+namespace talvo {
+
+// Normal call, in the order assembly runs them.
+void DecodeDialledNumber(RecordDecode& d);       // NUM_POS: digits into the dialled-number buffer
+void DecodeCallerNumber(RecordDecode& d);        // CLI_POS: digits into the caller-number buffer
+void DecodeIndex(RecordDecode& d);               // INDEX_POS: CallIndex; code 16
+void DecodePulses(RecordDecode& d);              // PULSES_POS: Pulses; code 17
+void DecodeTrunkGroup(RecordDecode& d);          // ALUMA_POS: TrunkGroup with TG_BASE
+void DecodeTrunk(RecordDecode& d);               // OREK_POS: Trunk
+void DecodeAccount(RecordDecode& d);             // ACCOUNT_POS: Account, or the extension
+void DecodeExtension(RecordDecode& d);           // EXT_POS: Extension and its range; code 42
+void DecodeOriginatingExtension(RecordDecode& d);// ORG_EXT_POS: the originating-extension buffer
+void RequireExtension(RecordDecode& d);          // Extension present, then finished; code 20
+void DecodeCode(RecordDecode& d);                // TCODE_POS: the code buffer
+void DecodeDisa(RecordDecode& d);                // DISA_POS: "Y" sets the converted/DISA flag
+
+// Every call kind, last: Extension present and letters and digits only,
+// SecondExtension empty or letters and digits only; code 20.
+void CheckExtensions(RecordDecode& d);
+
+// Leading zeros up to EXT_LEN (with EXT_LEAD_ZERO), then EXT_PREFIX in front.
+void FinishExtension(RecordDecode& d);
+
+// Local call: the calling extension and the called number; code 31 against
+// LocalCallPending.
+void DecodeLocalCallParties(RecordDecode& d);
+
+// Duty call: the extension (code 39) and the code characters (code 40).
+void DecodeDutyCallParties(RecordDecode& d);
+
+}  // namespace talvo
+
+#endif  // TALVO_PARSE_FIELD_STEPS_H_

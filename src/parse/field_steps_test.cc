@@ -1,0 +1,341 @@
+#include "parse/field_steps.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace talvo {
+namespace {
+
+// One record's decoding over settings and lines set up by each test.
+class FieldStepsTest : public ::testing::Test {
+ protected:
+  FieldStepsTest() { state.RecordOk = true; }
+
+  RecordDecode Decode() { return RecordDecode{s, lines, state, rec, out, {}, {}}; }
+  std::string Ext() const { return std::string(TextOf(rec.Extension)); }
+  std::string Ext2() const { return std::string(TextOf(rec.SecondExtension)); }
+
+  DriverSettings s;
+  RecordBuffer lines;
+  ParserState state;
+  CallRecord rec{};
+  LineOutputs out;
+};
+
+TEST_F(FieldStepsTest, IndexIsParsedUntrimmed) {
+  struct Case {
+    std::string_view field;
+    int32_t index;
+    bool ok;
+  } cases[] = {{" 12", 12, true}, {"12 ", -1, false}, {"   ", -1, false}, {"-3 ", -1, false}, {"$1F", 31, true}};
+  s.IndexCol = 1;
+  s.IndexLen = 3;
+  for (const Case& c : cases) {
+    state.RecordOk = true;
+    out.error_code = 0;
+    out.call_index = -1;
+    lines.Assign({c.field});
+    RecordDecode d = Decode();
+    DecodeIndex(d);
+    EXPECT_EQ(out.call_index, c.index) << '"' << c.field << '"';
+    EXPECT_EQ(state.RecordOk, c.ok) << '"' << c.field << '"';
+    EXPECT_EQ(out.error_code, c.ok ? 0 : TALVO_ERR_INDEX) << '"' << c.field << '"';
+  }
+}
+
+TEST_F(FieldStepsTest, AnEarlierCodeSurvivesALaterFailure) {
+  s.IndexCol = 1;
+  s.IndexLen = 3;
+  lines.Assign({"12 "});
+  out.error_code = TALVO_ERR_CALL_DATE;
+  state.RecordOk = false;
+  RecordDecode d = Decode();
+  DecodeIndex(d);
+  EXPECT_EQ(out.error_code, TALVO_ERR_CALL_DATE);
+}
+
+TEST_F(FieldStepsTest, PulsesAreMultipliedAndRoundedToEven) {
+  struct Case {
+    std::string_view field;
+    int32_t mult;
+    int32_t pulses;
+    int32_t code;
+  } cases[] = {{"2,5", 3, 8, 0}, {"0,5", 1, 0, 0}, {"   ", 5, 0, 0}, {"1.25", 4, 5, 0}, {"x", 1, 0, TALVO_ERR_PULSES},
+               {"9e999", 1, 0, TALVO_ERR_PULSES}};
+  s.PulsesCol = 1;
+  s.PulsesLen = 5;
+  for (const Case& c : cases) {
+    state.RecordOk = true;
+    out.error_code = 0;
+    rec.Pulses = 0;
+    s.PulsesMult = c.mult;
+    lines.Assign({c.field});
+    RecordDecode d = Decode();
+    DecodePulses(d);
+    EXPECT_EQ(rec.Pulses, c.pulses) << '"' << c.field << '"';
+    EXPECT_EQ(out.error_code, c.code) << '"' << c.field << '"';
+  }
+}
+
+TEST_F(FieldStepsTest, PulsesAreSkippedAfterAFailure) {
+  s.PulsesCol = 1;
+  s.PulsesLen = 1;
+  lines.Assign({"7"});
+  state.RecordOk = false;
+  RecordDecode d = Decode();
+  DecodePulses(d);
+  EXPECT_EQ(rec.Pulses, 0);
+}
+
+TEST_F(FieldStepsTest, TrunkGroupTakesItsPlainFormAndTheBase) {
+  struct Case {
+    std::string_view field;
+    std::string_view base;
+    bool as_text;
+    std::string_view want;
+  } cases[] = {
+      {"     ", "100", false, "100"},  // empty becomes "0", then 100 + 0
+      {"     ", "100", true, "1000"},
+      {" 007 ", "", false, "7"},     {" +5  ", "", false, "5"},   {" $1F ", "", false, "31"},
+      {"  23 ", "100", false, "123"}, {" AB  ", "100", false, "AB"}, {"123456789", "", false, "123456"},
+  };
+  s.AlumaCol = 1;
+  s.AlumaLen = 9;
+  for (const Case& c : cases) {
+    std::memset(&rec, 0, sizeof rec);
+    s.TgBase.assign(c.base);
+    s.UseTgBaseAsStr = c.as_text;
+    lines.Assign({c.field});
+    RecordDecode d = Decode();
+    DecodeTrunkGroup(d);
+    EXPECT_EQ(TextOf(rec.TrunkGroup), c.want) << '"' << c.field << "\" base \"" << c.base << '"';
+  }
+}
+
+TEST_F(FieldStepsTest, TrunkWithoutItsLineIsZero) {
+  s.OrekCol = 1;
+  s.OrekLen = 2;
+  s.OrekLine = 2;
+  lines.Assign({"12"});
+  RecordDecode d = Decode();
+  DecodeTrunk(d);
+  EXPECT_EQ(TextOf(rec.Trunk), "0");
+}
+
+TEST_F(FieldStepsTest, AccountDigitsOrTheCallingExtension) {
+  s.AccountCol = 1;
+  s.AccountLen = 10;
+  lines.Assign({" 12-345 xx"});
+  {
+    RecordDecode d = Decode();
+    DecodeAccount(d);
+    EXPECT_EQ(TextOf(rec.Account), "12345");
+  }
+  lines.Assign({"  --  "});  // no digits: the account stays as it was
+  {
+    RecordDecode d = Decode();
+    DecodeAccount(d);
+    EXPECT_EQ(TextOf(rec.Account), "12345");
+  }
+
+  s.AccountExt = true;
+  s.AccountLzero = true;
+  struct Case {
+    std::string_view field;
+    std::string_view ext;
+  } cases[] = {{"00123", "123"}, {"AB12", "0"}, {"0000", "0"}, {"123456789012", "12345678"}};
+  for (const Case& c : cases) {
+    std::memset(&rec, 0, sizeof rec);
+    StoreText(rec.Extension, "old");
+    lines.Assign({c.field});
+    RecordDecode d = Decode();
+    DecodeAccount(d);
+    EXPECT_EQ(Ext(), c.ext) << c.field;
+    EXPECT_EQ(Ext2(), "old") << c.field;
+  }
+}
+
+TEST_F(FieldStepsTest, ExtensionRangeRejectsOrMarksForeign) {
+  struct Case {
+    std::string_view field;
+    bool save;
+    bool ok;
+    bool foreign;
+    int32_t code;
+  } cases[] = {
+      {"  12A ", false, true, false, 0},  // reads as 12: in range
+      {"  150 ", false, false, false, TALVO_ERR_EXT_RANGE},
+      {"  150 ", true, true, true, 0},
+      {"  A12 ", false, false, false, TALVO_ERR_EXT_RANGE},  // reads as 0
+      {"   99 ", false, true, false, 0},
+      {"   10 ", false, true, false, 0},
+  };
+  s.ExtCol = 1;
+  s.ExtLen = 6;
+  s.ExtRangeSt = 10;
+  s.ExtRangeEnd = 99;
+  for (const Case& c : cases) {
+    std::memset(&rec, 0, sizeof rec);
+    state = ParserState{};
+    state.RecordOk = true;
+    out.error_code = 0;
+    s.SaveTrnkExt = c.save;
+    lines.Assign({c.field});
+    RecordDecode d = Decode();
+    DecodeExtension(d);
+    EXPECT_EQ(Ext(), TrimBlanks(c.field)) << c.field;
+    EXPECT_EQ(state.RecordOk, c.ok) << c.field;
+    EXPECT_EQ(state.ForeignExtension, c.foreign) << c.field;
+    EXPECT_EQ(out.error_code, c.code) << c.field;
+  }
+}
+
+TEST_F(FieldStepsTest, AccountExtensionCarriesThePrefixTwice) {
+  s.AccountCol = 1;
+  s.AccountLen = 3;
+  s.AccountExt = true;
+  s.ExtCol = 5;
+  s.ExtLen = 3;
+  s.ExtPrefix.assign("9");
+  s.ExtRangeSt = 0;
+  s.ExtRangeEnd = 99999;
+  lines.Assign({"123 456"});
+  RecordDecode d = Decode();
+  DecodeAccount(d);
+  EXPECT_EQ(Ext(), "9123");
+  DecodeExtension(d);  // the extension field goes to SecondExtension; the range sees "9123"
+  EXPECT_EQ(Ext2(), "456");
+  EXPECT_TRUE(state.RecordOk);
+  RequireExtension(d);
+  EXPECT_EQ(Ext(), "99123");
+}
+
+TEST_F(FieldStepsTest, FinishingAddsZerosThenThePrefix) {
+  struct Case {
+    std::string_view ext;
+    uint8_t len;
+    bool zeros;
+    std::string_view prefix;
+    std::string_view want;
+  } cases[] = {
+      {"12", 4, true, "", "0012"},        {"12", 4, false, "", "12"},      {"12345", 4, true, "", "12345"},
+      {"12", 4, true, "7", "70012"},      {"12345678", 8, true, "X", "X1234567"},
+      {"1", 8, true, "", "00000001"},
+  };
+  for (const Case& c : cases) {
+    StoreText(rec.Extension, c.ext);
+    s.ExtLen = c.len;
+    s.ExtLeadZero = c.zeros;
+    s.ExtPrefix.assign(c.prefix);
+    RecordDecode d = Decode();
+    FinishExtension(d);
+    EXPECT_EQ(Ext(), c.want) << c.ext << " len " << int{c.len} << " prefix " << c.prefix;
+  }
+}
+
+TEST_F(FieldStepsTest, MissingExtensionFailsWithCode20) {
+  s.ExtCol = 1;
+  s.ExtLen = 4;
+  lines.Assign({"    "});
+  RecordDecode d = Decode();
+  DecodeExtension(d);
+  RequireExtension(d);
+  EXPECT_FALSE(state.RecordOk);
+  EXPECT_EQ(out.error_code, TALVO_ERR_EXTENSION);
+}
+
+TEST_F(FieldStepsTest, OriginatingExtensionWithADashIsEmptied) {
+  s.OrgExtCol = 1;
+  s.OrgExtLen = 6;
+  for (auto [field, want] : {std::pair<std::string_view, std::string_view>{"12-3", ""}, {" 345 ", "345"}}) {
+    lines.Assign({field});
+    RecordDecode d = Decode();
+    DecodeOriginatingExtension(d);
+    EXPECT_EQ(d.org_ext.view(), want) << field;
+  }
+}
+
+TEST_F(FieldStepsTest, ExtensionCheckWantsLettersAndDigits) {
+  struct Case {
+    std::string_view ext, ext2;
+    bool ok;
+  } cases[] = {{"215", "", true}, {"A1b", "300", true}, {"", "", false}, {"12-3", "", false},
+               {"215", "3 0", false}, {"2\xe9", "", false}};
+  for (const Case& c : cases) {
+    state.RecordOk = true;
+    out.error_code = 0;
+    StoreText(rec.Extension, c.ext);
+    StoreText(rec.SecondExtension, c.ext2);
+    RecordDecode d = Decode();
+    CheckExtensions(d);
+    EXPECT_EQ(state.RecordOk, c.ok) << '"' << c.ext << "\" / \"" << c.ext2 << '"';
+    EXPECT_EQ(out.error_code, c.ok ? 0 : TALVO_ERR_EXTENSION) << c.ext;
+  }
+}
+
+TEST_F(FieldStepsTest, CodeAndDisaFields) {
+  s.TcodeCol = 1;
+  s.TcodeLen = 12;
+  s.DisaCol = 14;
+  s.DisaLen = 3;
+  lines.Assign({"AB-12 CD99XYZ y "});
+  RecordDecode d = Decode();
+  DecodeCode(d);
+  EXPECT_EQ(state.Code.view(), "AB12");
+  DecodeDisa(d);
+  EXPECT_EQ(rec.Flags, TALVO_FLAG_CONVERTED);
+
+  lines.Assign({"AB12          YES"});
+  rec.Flags = 0;
+  DecodeDisa(d);
+  EXPECT_EQ(rec.Flags, 0u);  // only a lone "Y" counts
+}
+
+TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
+  s.LclOrgCol = 1;
+  s.LclOrgLen = 3;
+  s.LclTerCol = 5;
+  s.LclTerLen = 3;
+  s.LclTerLine = 3;  // not buffered: read as empty
+  s.ExtPrefix.assign("8");
+  lines.Assign({"215 300"});
+  state.LocalCallPending = true;
+  RecordDecode d = Decode();
+  DecodeLocalCallParties(d);
+  EXPECT_EQ(Ext(), "8215");
+  EXPECT_FALSE(state.LocalCallPending);
+  EXPECT_EQ(out.error_code, TALVO_ERR_LOCAL_NUMBER);
+
+  s.LclTerLine = 1;
+  state.LocalCallPending = true;
+  out.error_code = 0;
+  DecodeLocalCallParties(d);
+  EXPECT_EQ(state.Dialled.view(), "300");
+  EXPECT_TRUE(state.LocalCallPending);
+  EXPECT_EQ(out.error_code, 0);
+}
+
+TEST_F(FieldStepsTest, DutyCallTakesItsExtensionAndCodeCharacters) {
+  s.DcExtCol = 1;
+  s.DcExtLen = 4;
+  s.DcTrn[0] = {6, 1};
+  s.DcTrn[2] = {8, 1};
+  s.DcTrn[3] = {9, 2};  // line 2 is not buffered: no character
+  lines.Assign({"215  A B"});
+  RecordDecode d = Decode();
+  DecodeDutyCallParties(d);
+  EXPECT_EQ(Ext(), "215 ");  // untrimmed
+  EXPECT_EQ(Ext2(), "AB");
+  EXPECT_TRUE(state.RecordOk);
+
+  std::memset(&rec, 0, sizeof rec);
+  lines.Assign({""});
+  DecodeDutyCallParties(d);
+  EXPECT_FALSE(state.RecordOk);
+  EXPECT_EQ(out.error_code, TALVO_ERR_DUTY_EXTENSION);
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,150 @@
+#include "parse/recognition.h"
+
+#include <string>
+
+#include "parse/check_marker.h"
+#include "parse/record_decode.h"
+
+namespace talvo {
+namespace {
+
+constexpr int32_t kDutyMarkerCodeBase = 31;   // DC_CHKn: 31 + n
+constexpr int32_t kNormalMarkerCodeBase = 100; // CHKn: 100 + n
+constexpr int32_t kBlankCodeBase = 110;        // SPCn: 110 + n
+
+// Reused from call to call so that a line costs no allocation.
+struct LineScratch {
+  std::string newest;
+  std::string first;
+};
+
+LineScratch& Scratch() {
+  static LineScratch scratch;
+  return scratch;
+}
+
+// The line-1 entries of a normal record on the newest line.
+bool StartsNormalRecord(const DriverSettings& s, std::string_view newest) {
+  bool start = true;
+  for (const CheckEntry& chk : s.Chk) {
+    if (chk.Line == 1) CheckMarker(newest, chk, start);
+  }
+  for (const BlankEntry& spc : s.Spc) {
+    if (spc.Line == 1 && spc.Col != 0 && start) start = HasBlankAt(newest, spc.Col);
+  }
+  return start;
+}
+
+bool StartsLocalRecord(const DriverSettings& s, std::string_view first) {
+  bool start = true;
+  for (const CheckEntry& chk : s.LclChk) {
+    if (chk.Line == 1) CheckMarker(first, chk, start);
+  }
+  return start;
+}
+
+// Duty markers on line 1 of the buffer, the blank column on the newest line.
+bool StartsDutyRecord(const DriverSettings& s, std::string_view first, std::string_view newest,
+                      int32_t& error_code) {
+  bool start = true;
+  for (std::size_t i = 0; i < s.DcChk.size(); ++i) {
+    if (s.DcChk[i].Line != 1) continue;
+    CheckMarker(first, s.DcChk[i], start);
+    RecordCode(start, kDutyMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
+  }
+  if (s.DcSpc1Line == 1 && s.DcSpc1Col != 0 && start) start = HasBlankAt(newest, s.DcSpc1Col);
+  return start;
+}
+
+bool ContinuesLocalRecord(const DriverSettings& s, std::string_view newest, int32_t n) {
+  bool ok = true;
+  for (const CheckEntry& chk : s.LclChk) {
+    if (chk.Line == n) CheckMarker(newest, chk, ok);
+  }
+  return ok;
+}
+
+bool ContinuesDutyRecord(const DriverSettings& s, std::string_view newest, int32_t n, int32_t& error_code) {
+  bool ok = true;
+  for (std::size_t i = 0; i < s.DcChk.size(); ++i) {
+    if (s.DcChk[i].Line != n) continue;
+    CheckMarker(newest, s.DcChk[i], ok);
+    RecordCode(ok, kDutyMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
+  }
+  if (s.DcSpc1Line == n && s.DcSpc1Col != 0 && ok) ok = HasBlankAt(newest, s.DcSpc1Col);
+  return ok;
+}
+
+bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int32_t n, int32_t& error_code) {
+  bool ok = true;
+  for (std::size_t i = 0; i < s.Chk.size(); ++i) {
+    if (s.Chk[i].Line != n) continue;
+    CheckMarker(newest, s.Chk[i], ok);
+    RecordCode(ok, kNormalMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
+  }
+  for (std::size_t i = 0; i < s.Spc.size(); ++i) {
+    if (s.Spc[i].Line != n) continue;
+    if (s.Spc[i].Col != 0 && ok) ok = HasBlankAt(newest, s.Spc[i].Col);
+    RecordCode(ok, kBlankCodeBase + static_cast<int32_t>(i) + 1, error_code);
+  }
+  return ok;
+}
+
+}  // namespace
+
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code) {
+  const int32_t n = lines.Count();
+  if (n < 1) return {};
+  LineScratch& scratch = Scratch();
+  if (!lines.Get(n - 1, &scratch.newest)) return {};
+  const std::string_view newest = scratch.newest;
+  std::string_view first = newest;
+  const bool need_first = n > 1 && (s.LocalCalls || s.DutyCall);
+  if (need_first) {
+    if (!lines.Get(0, &scratch.first)) return {};
+    first = scratch.first;
+  }
+
+  bool start = StartsNormalRecord(s, newest);
+  if (start) {
+    state.LocalCallPending = false;
+    state.DutyCallPending = false;
+  }
+  if (!start && s.LocalCalls) {
+    start = StartsLocalRecord(s, first);
+    state.LocalCallPending = start;
+  }
+  if (!start && s.DutyCall) {
+    start = StartsDutyRecord(s, first, newest, error_code);
+    state.DutyCallPending = start;
+  }
+  state.RecordOk = true;
+
+  if (start) {
+    if (n == 1) {
+      if (1 < s.LineCount) return {Recognition::kIncomplete, 0};
+      return {Recognition::kComplete, 1};
+    }
+    // The newest line starts the next record: the lines before it are complete.
+    lines.CarryOver(newest);
+    if (!lines.Delete(n - 1)) return {};
+    return {Recognition::kComplete, n - 1};
+  }
+
+  if (n == 1) return {};
+  bool ok = true;
+  if (state.LocalCallPending) {
+    ok = ContinuesLocalRecord(s, newest, n);
+    state.LocalCallPending = ok;
+  } else if (state.DutyCallPending) {
+    ok = ContinuesDutyRecord(s, newest, n, error_code);
+    state.DutyCallPending = ok;
+  } else {
+    ok = ContinuesNormalRecord(s, newest, n, error_code);
+  }
+  if (ok && n < s.LineCount) return {Recognition::kIncomplete, 0};
+  if (ok) return {Recognition::kComplete, n};
+  return {};
+}
+
+}  // namespace talvo

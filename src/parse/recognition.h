@@ -1,0 +1,34 @@
+// Record recognition: does the newest buffered line start a record, continue
+// the record in progress, or break it off; and is the record a normal, local
+// or duty call.
+#ifndef TALVO_PARSE_RECOGNITION_H_
+#define TALVO_PARSE_RECOGNITION_H_
+
+#include <cstdint>
+
+#include "config/driver_settings.h"
+#include "parse/parser_state.h"
+#include "parse/record_lines.h"
+
+namespace talvo {
+
+struct Recognition {
+  enum Outcome {
+    kNoRecord,    // result 1: the lines do not start a record, or a continuation failed
+    kIncomplete,  // result 4: a valid beginning; the host appends the next line
+    kComplete,    // the first `record_lines` lines of the list form a record
+  };
+  Outcome outcome = kNoRecord;
+  int32_t record_lines = 0;
+};
+
+// Judges the newest line of `lines`. When it starts the next record while
+// older lines are buffered, hands it to the host as the carried-over line and
+// deletes it from the list. Sets LocalCallPending and DutyCallPending, and
+// RecordOk to true. Records marker codes (32..35, 101..106, 111..116) only
+// while `error_code` is 0. A list that refuses a line gives kNoRecord.
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code);
+
+}  // namespace talvo
+
+#endif  // TALVO_PARSE_RECOGNITION_H_

@@ -1,0 +1,48 @@
+// The lines of one record, copied out of the host's list once per call so the
+// field steps can read them by line number without calling back into the host.
+#ifndef TALVO_PARSE_RECORD_BUFFER_H_
+#define TALVO_PARSE_RECORD_BUFFER_H_
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "parse/record_lines.h"
+
+namespace talvo {
+
+class RecordBuffer {
+ public:
+  // A record spans at most six lines; no setting names a later one.
+  static constexpr int32_t kMaxLines = 6;
+
+  // Copies lines 1..min(count, 6) of `lines`. Returns false when the host's
+  // list refuses a line; the buffer then holds no line.
+  bool Load(RecordLines& lines, int32_t count);
+
+  // Fills the buffer directly (tests, tools).
+  void Assign(std::initializer_list<std::string_view> lines);
+
+  // Line k (1-based) of the record, or nothing when it is not buffered.
+  std::optional<std::string_view> Line(int32_t k) const {
+    if (k < 1 || k > count_) return std::nullopt;
+    return std::string_view(lines_[static_cast<std::size_t>(k - 1)]);
+  }
+
+  // Line k, or the empty text when it is not buffered.
+  std::string_view LineOrEmpty(int32_t k) const { return Line(k).value_or(std::string_view()); }
+
+  // Number of buffered lines (the record's N, which may exceed six).
+  int32_t count() const { return total_; }
+
+ private:
+  std::array<std::string, kMaxLines> lines_{};  // keep their capacity from call to call
+  int32_t count_ = 0;                           // lines held, 0..6
+  int32_t total_ = 0;                           // lines in the record
+};
+
+}  // namespace talvo
+
+#endif  // TALVO_PARSE_RECORD_BUFFER_H_
