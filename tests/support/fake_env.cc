@@ -8,6 +8,7 @@ ProfileResult FakeEnv::ReadProfileString(std::string_view file, std::string_view
                                          std::string_view key, std::string_view default_value,
                                          std::size_t size) {
   ++profile_reads;
+  profile_keys_read.emplace_back(key);
   if (!profile_failures.empty()) {
     const uint32_t error = profile_failures.front();
     profile_failures.pop_front();

@@ -23,6 +23,7 @@ class FakeEnv final : public Env {
   // and returns an empty value with it.
   std::deque<uint32_t> profile_failures;
   int profile_reads = 0;
+  std::vector<std::string> profile_keys_read;  // the key of every read, in order
   int profile_flushes = 0;
 
   // Shared-file reads go to `shared_files` unless `use_system_files` is set.

@@ -1,0 +1,552 @@
+// Loading the report layout: position values, the kind of every key, limits,
+// the time layout, the order of reads, and DrvInitDriver as a host calls it.
+#include "config/load_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/handle_table.h"
+#include "support/fake_env.h"
+#include "support/test_host.h"
+#include "talvo/driver.h"
+
+namespace talvo {
+namespace {
+
+constexpr char kFile[] = "/site/pbx.ini";
+
+using Field = std::function<int(const DriverSettings&)>;
+#define FIELD(f) [](const DriverSettings& s) -> int { return static_cast<int>(s.f); }
+
+class LoadSettingsTest : public ::testing::Test {
+ protected:
+  // Writes section pbx with `lines` ("KEY=value") and loads it.
+  DriverSettings Load(std::initializer_list<std::string> lines) {
+    return LoadLines(std::vector<std::string>(lines));
+  }
+  DriverSettings LoadLines(const std::vector<std::string>& lines) {
+    std::string content = "; layout of the test PBX\r\n[pbx]\r\n";
+    for (const std::string& line : lines) content += line + "\r\n";
+    fake.env.profile_files[kFile] = content;
+    DriverSettings s;
+    index_base = LoadDriverSettings(kFile, s);
+    return s;
+  }
+  testing::FakeEnvScope fake;
+  int32_t index_base = -1;
+};
+
+// --- position values -------------------------------------------------------
+
+TEST_F(LoadSettingsTest, PairReadsColumnSemicolonLine) {
+  struct Case {
+    std::optional<std::string> in;  // nullopt: key absent
+    int col, line;
+  };
+  const Case cases[] = {
+      {"12;3", 12, 3},  {"12", 12, 1},     {"12;7", 12, 1},   {"12;0", 12, 1},
+      {"0;3", 0, 1},    {std::nullopt, 0, 1},                 {"", 0, 1},
+      {"12;9", 12, 1},  {"12;6", 12, 6},   {"1;1", 1, 1},     {"12;", 12, 1},
+      {";3", 0, 1},     {"abc;3", 0, 1},   {"12;x", 12, 1},   {"12;2;3", 12, 1},
+      {"12 ; 3", 12, 3},                   // blanks around the numbers do not count
+      {"300;2", 44, 2},                    // low 8 bits
+      {"-1;2", 255, 2}, {"256;2", 0, 1},   {"$0C;$2", 12, 2}, {"0x0C;2", 12, 2},
+      {"12;-3", 12, 1}, {"12;259", 12, 3},  // 259 is 3 in 8 bits
+      // Only the first 20 characters count...
+      {std::string(16, '0') + "12;3", 12, 3},   // exactly 20
+      {std::string(17, '0') + "12;3", 12, 1},   // the line is cut off
+      {std::string(18, '0') + "12;3", 12, 1},   // the separator is cut off
+      {std::string(16, '0') + "12;34", 12, 3},
+      {std::string(25, '0') + "7;3", 0, 1},     // 20 zeros
+      // ...and at most 10 after the separator.
+      {"1;0000000003", 1, 3},
+      {"1;00000000003", 1, 1},
+  };
+  for (const Case& c : cases) {
+    Load({c.in ? "EXT_POS=" + *c.in : "OTHER=1"});
+    uint8_t col = 99, line = 99, line_count = 1;
+    ReadSettingPair("EXT_POS", kFile, col, line, &line_count);
+    const std::string in = c.in ? *c.in : "absent";
+    EXPECT_EQ(col, c.col) << in;
+    EXPECT_EQ(line, c.line) << in;
+    EXPECT_EQ(line_count, c.line) << in;
+  }
+}
+
+TEST_F(LoadSettingsTest, PairRaisesLineCountButNeverLowersIt) {
+  Load({"A=5;2", "B=5;4"});
+  uint8_t col = 0, line = 0, line_count = 3;
+  ReadSettingPair("A", kFile, col, line, &line_count);
+  EXPECT_EQ(line_count, 3);
+  ReadSettingPair("B", kFile, col, line, &line_count);
+  EXPECT_EQ(line_count, 4);
+  ReadSettingPair("B", kFile, col, line);  // no LineCount passed: nothing to raise
+  EXPECT_EQ(line, 4);
+}
+
+// --- every key: its kind and its field --------------------------------------
+
+enum class Kind { kPair, kColumn, kByteNumber, kNumber, kYesNoDefaultNo, kYesNoDefaultYes, kText };
+
+struct KeyCase {
+  std::string key;
+  Kind kind;
+  Field field;      // the column, number, flag or text length
+  Field line = {};  // kPair: the line
+};
+
+std::vector<KeyCase> AllKeys() {
+  std::vector<KeyCase> keys = {
+      {"EXT_POS", Kind::kPair, FIELD(ExtCol), FIELD(ExtLine)},
+      {"EXT_LEN", Kind::kColumn, FIELD(ExtLen)},
+      {"ORG_EXT_POS", Kind::kPair, FIELD(OrgExtCol), FIELD(OrgExtLine)},
+      {"ORG_EXT_LEN", Kind::kColumn, FIELD(OrgExtLen)},
+      {"EXT_RANGE_ST", Kind::kNumber, FIELD(ExtRangeSt)},
+      {"EXT_RANGE_END", Kind::kNumber, FIELD(ExtRangeEnd)},
+      {"SAVE_TRNK_EXT", Kind::kYesNoDefaultNo, FIELD(SaveTrnkExt)},
+      {"EXT_LEAD_ZERO", Kind::kYesNoDefaultNo, FIELD(ExtLeadZero)},
+      {"ACCOUNT_POS", Kind::kPair, FIELD(AccountCol), FIELD(AccountLine)},
+      {"ACCOUNT_LEN", Kind::kColumn, FIELD(AccountLen)},
+      {"ACCOUNT_LZERO", Kind::kYesNoDefaultNo, FIELD(AccountLzero)},
+      {"ACCOUNT_EXT", Kind::kYesNoDefaultNo, FIELD(AccountExt)},
+      {"YEAR_POS", Kind::kColumn, FIELD(YearCol)},
+      {"MONTH_POS", Kind::kPair, FIELD(MonthCol), FIELD(MonthLine)},
+      {"DAY_POS", Kind::kColumn, FIELD(DayCol)},
+      {"JULIAN_POS", Kind::kPair, FIELD(JulianCol), FIELD(JulianLine)},
+      {"DATE_END", Kind::kYesNoDefaultNo, FIELD(DateEnd)},
+      {"TIMEHH_POS", Kind::kPair, FIELD(TimeHhCol), FIELD(TimeHhLine)},
+      {"TIMEMM_POS", Kind::kColumn, FIELD(TimeMmCol)},
+      {"TIMESS_POS", Kind::kColumn, FIELD(TimeSsCol)},
+      {"AMPM_POS", Kind::kColumn, FIELD(AmPmCol)},
+      {"ENDHH_POS", Kind::kPair, FIELD(EndHhCol), FIELD(EndHhLine)},
+      {"ENDMM_POS", Kind::kColumn, FIELD(EndMmCol)},
+      {"ENDSS_POS", Kind::kColumn, FIELD(EndSsCol)},
+      {"LENHH_POS", Kind::kColumn, FIELD(LenHhCol)},
+      {"LENMM_POS", Kind::kPair, FIELD(LenMmCol), FIELD(LenMmLine)},
+      {"LENMM_LEN", Kind::kColumn, FIELD(LenMmLen)},
+      {"LENSS_POS", Kind::kColumn, FIELD(LenSsCol)},
+      {"LENSS_LEN", Kind::kByteNumber, FIELD(LenSsLen)},
+      {"PEGS_COUNT", Kind::kYesNoDefaultNo, FIELD(PegsCount)},
+      {"RINGMM_POS", Kind::kColumn, FIELD(RingMmCol)},
+      {"RINGMM_LEN", Kind::kColumn, FIELD(RingMmLen)},
+      {"RINGSS_POS", Kind::kPair, FIELD(RingSsCol), FIELD(RingSsLine)},
+      {"RINGSS_LEN", Kind::kColumn, FIELD(RingSsLen)},
+      {"NUM_POS", Kind::kPair, FIELD(NumCol), FIELD(NumLine)},
+      {"NUM_LEN", Kind::kColumn, FIELD(NumLen)},
+      {"CLI_POS", Kind::kPair, FIELD(CliCol), FIELD(CliLine)},
+      {"CLI_LEN", Kind::kColumn, FIELD(CliLen)},
+      {"ALUMA_POS", Kind::kPair, FIELD(AlumaCol), FIELD(AlumaLine)},
+      {"ALUMA_LEN", Kind::kColumn, FIELD(AlumaLen)},
+      {"OREK_POS", Kind::kPair, FIELD(OrekCol), FIELD(OrekLine)},
+      {"OREK_LEN", Kind::kColumn, FIELD(OrekLen)},
+      {"TG_BASE", Kind::kText, FIELD(TgBase.length)},
+      {"USE_TG_BASE_AS_STR", Kind::kYesNoDefaultNo, FIELD(UseTgBaseAsStr)},
+      {"PULSES_POS", Kind::kPair, FIELD(PulsesCol), FIELD(PulsesLine)},
+      {"PULSES_LEN", Kind::kColumn, FIELD(PulsesLen)},
+      {"PULSES_MULT", Kind::kNumber, FIELD(PulsesMult)},
+      {"INDEX_POS", Kind::kPair, FIELD(IndexCol), FIELD(IndexLine)},
+      {"INDEX_LEN", Kind::kColumn, FIELD(IndexLen)},
+      {"TCODE_POS", Kind::kPair, FIELD(TcodeCol), FIELD(TcodeLine)},
+      {"TCODE_LEN", Kind::kColumn, FIELD(TcodeLen)},
+      {"DISA_POS", Kind::kPair, FIELD(DisaCol), FIELD(DisaLine)},
+      {"DISA_LEN", Kind::kColumn, FIELD(DisaLen)},
+      {"IN_CALLS", Kind::kYesNoDefaultNo, FIELD(InCalls)},
+      {"PRV_CALLS", Kind::kYesNoDefaultNo, FIELD(PrvCalls)},
+      {"LOCAL_CALLS", Kind::kYesNoDefaultNo, FIELD(LocalCalls)},
+      {"LCL_YEAR_POS", Kind::kByteNumber, FIELD(LclYearCol)},
+      {"LCL_MONTH_POS", Kind::kPair, FIELD(LclMonthCol), FIELD(LclMonthLine)},
+      {"LCL_DAY_POS", Kind::kByteNumber, FIELD(LclDayCol)},
+      {"LCL_TIMEHH_POS", Kind::kPair, FIELD(LclTimeHhCol), FIELD(LclTimeHhLine)},
+      {"LCL_TIMEMM_POS", Kind::kByteNumber, FIELD(LclTimeMmCol)},
+      {"LCL_ORG_POS", Kind::kPair, FIELD(LclOrgCol), FIELD(LclOrgLine)},
+      {"LCL_ORG_LEN", Kind::kByteNumber, FIELD(LclOrgLen)},
+      {"LCL_TER_POS", Kind::kPair, FIELD(LclTerCol), FIELD(LclTerLine)},
+      {"LCL_TER_LEN", Kind::kByteNumber, FIELD(LclTerLen)},
+      {"DUTY_CALL", Kind::kYesNoDefaultNo, FIELD(DutyCall)},
+      {"DC_SPC1_POS", Kind::kPair, FIELD(DcSpc1Col), FIELD(DcSpc1Line)},
+      {"DC_YEAR_POS", Kind::kByteNumber, FIELD(DcYearCol)},
+      {"DC_MONTH_POS", Kind::kPair, FIELD(DcMonthCol), FIELD(DcMonthLine)},
+      {"DC_DAY_POS", Kind::kByteNumber, FIELD(DcDayCol)},
+      {"DC_TIMEHH_POS", Kind::kPair, FIELD(DcTimeHhCol), FIELD(DcTimeHhLine)},
+      {"DC_TIMEMM_POS", Kind::kByteNumber, FIELD(DcTimeMmCol)},
+      {"DC_EXT_POS", Kind::kPair, FIELD(DcExtCol), FIELD(DcExtLine)},
+      {"DC_EXT_LEN", Kind::kByteNumber, FIELD(DcExtLen)},
+      {"DC_EXT_CHK", Kind::kYesNoDefaultYes, FIELD(DcExtChk)},
+  };
+  const auto markers = [&keys](const std::string& stem, auto member, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string n(1, static_cast<char>('1' + i));
+      keys.push_back({stem + n + "_POS", Kind::kPair,
+                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Col; },
+                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Line; }});
+      keys.push_back({stem + n + "_STR", Kind::kText,
+                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Text.length; }});
+    }
+  };
+  markers("CHK", &DriverSettings::Chk, 6);
+  markers("IN_CHK", &DriverSettings::InChk, 4);
+  markers("PRV_CHK", &DriverSettings::PrvChk, 4);
+  markers("LCL_CHK", &DriverSettings::LclChk, 4);
+  markers("DC_CHK", &DriverSettings::DcChk, 4);
+  const auto positions = [&keys](const std::string& stem, auto member, std::size_t count,
+                                 const std::string& suffix) {
+    for (std::size_t i = 0; i < count; ++i) {
+      keys.push_back({stem + std::string(1, static_cast<char>('1' + i)) + suffix, Kind::kPair,
+                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Col; },
+                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Line; }});
+    }
+  };
+  positions("SPC", &DriverSettings::Spc, 6, "_POS");
+  positions("DC_TRN_D", &DriverSettings::DcTrn, 4, "");
+  return keys;
+}
+
+TEST_F(LoadSettingsTest, EveryKeyFillsItsFieldByItsKind) {
+  const std::vector<KeyCase> keys = AllKeys();
+  ASSERT_EQ(keys.size() + 2, 131u);  // EXT_PREFIX and INDEX_BASE have tests of their own
+  for (const KeyCase& c : keys) {
+    const DriverSettings absent = Load({});
+    const DriverSettings pos = Load({c.key + "=7;3"});
+    const DriverSettings plain = Load({c.key + "=5"});
+    switch (c.kind) {
+      case Kind::kPair:
+        EXPECT_EQ(absent.LineCount, 1) << c.key;
+        EXPECT_EQ(c.field(pos), 7) << c.key;
+        EXPECT_EQ(c.line(pos), 3) << c.key;
+        EXPECT_EQ(pos.LineCount, 3) << c.key << " raises LineCount";
+        EXPECT_EQ(c.line(plain), 1) << c.key;
+        EXPECT_EQ(c.line(absent), 1) << c.key;
+        EXPECT_EQ(c.field(absent), 0) << c.key;
+        break;
+      case Kind::kColumn:
+        EXPECT_EQ(c.field(pos), 7) << c.key;
+        EXPECT_EQ(pos.LineCount, 1) << c.key << " must not raise LineCount";
+        EXPECT_EQ(c.field(absent), 0) << c.key;
+        break;
+      case Kind::kByteNumber:
+        EXPECT_EQ(c.field(pos), 0) << c.key << ": 7;3 is not an integer";
+        EXPECT_EQ(c.field(plain), 5) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=0x1F"})), 31) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=261"})), 5) << c.key << " keeps the low 8 bits";
+        EXPECT_EQ(pos.LineCount, 1) << c.key;
+        EXPECT_EQ(c.field(absent), 0) << c.key;
+        break;
+      case Kind::kNumber:
+        EXPECT_EQ(c.field(plain), 5) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=100000"})), 100000) << c.key << " is kept whole";
+        EXPECT_EQ(pos.LineCount, 1) << c.key;
+        break;
+      case Kind::kYesNoDefaultNo:
+      case Kind::kYesNoDefaultYes: {
+        const int default_flag = c.kind == Kind::kYesNoDefaultYes ? 1 : 0;
+        EXPECT_EQ(c.field(absent), default_flag) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=Y"})), 1) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=n"})), 0) << c.key;
+        EXPECT_EQ(c.field(Load({c.key + "=yes"})), default_flag) << c.key;
+        break;
+      }
+      case Kind::kText:
+        EXPECT_EQ(c.field(absent), 0) << c.key;
+        EXPECT_EQ(c.field(pos), 3) << c.key;  // "7;3" kept as text
+        EXPECT_EQ(pos.LineCount, 1) << c.key;
+        break;
+    }
+  }
+}
+
+TEST_F(LoadSettingsTest, ReadsAllKeysOnceInTheirOrder) {
+  std::vector<std::string> want = {
+      "EXT_POS",     "EXT_LEN",    "ORG_EXT_POS", "ORG_EXT_LEN", "EXT_RANGE_ST",  "EXT_RANGE_END",
+      "SAVE_TRNK_EXT", "EXT_PREFIX", "EXT_LEAD_ZERO", "ACCOUNT_POS", "ACCOUNT_LEN",
+      "ACCOUNT_LZERO", "ACCOUNT_EXT", "YEAR_POS", "MONTH_POS", "DAY_POS", "JULIAN_POS",
+      "DATE_END", "TIMEHH_POS", "TIMEMM_POS", "TIMESS_POS", "AMPM_POS", "ENDHH_POS",
+      "ENDMM_POS", "ENDSS_POS", "LENHH_POS", "LENMM_POS", "LENMM_LEN", "LENSS_POS",
+      "LENSS_LEN", "PEGS_COUNT", "RINGMM_POS", "RINGMM_LEN", "RINGSS_POS", "RINGSS_LEN",
+      "CHK1_POS", "CHK1_STR", "CHK2_POS", "CHK2_STR", "CHK3_POS", "CHK3_STR",
+      "CHK4_POS", "CHK4_STR", "CHK5_POS", "CHK5_STR", "CHK6_POS", "CHK6_STR",
+      "SPC1_POS", "SPC2_POS", "SPC3_POS", "SPC4_POS", "SPC5_POS", "SPC6_POS",
+      "NUM_POS", "NUM_LEN", "CLI_POS", "CLI_LEN", "ALUMA_POS", "ALUMA_LEN", "OREK_POS",
+      "OREK_LEN", "TG_BASE", "USE_TG_BASE_AS_STR", "PULSES_POS", "PULSES_LEN", "PULSES_MULT",
+      "INDEX_POS", "INDEX_LEN", "INDEX_BASE", "TCODE_POS", "TCODE_LEN", "DISA_POS", "DISA_LEN",
+      "IN_CALLS", "IN_CHK1_POS", "IN_CHK1_STR", "IN_CHK2_POS", "IN_CHK2_STR", "IN_CHK3_POS",
+      "IN_CHK3_STR", "IN_CHK4_POS", "IN_CHK4_STR", "PRV_CALLS", "PRV_CHK1_POS", "PRV_CHK1_STR",
+      "PRV_CHK2_POS", "PRV_CHK2_STR", "PRV_CHK3_POS", "PRV_CHK3_STR", "PRV_CHK4_POS",
+      "PRV_CHK4_STR", "LOCAL_CALLS", "LCL_CHK1_POS", "LCL_CHK1_STR", "LCL_CHK2_POS",
+      "LCL_CHK2_STR", "LCL_CHK3_POS", "LCL_CHK3_STR", "LCL_CHK4_POS", "LCL_CHK4_STR",
+      "LCL_YEAR_POS", "LCL_MONTH_POS", "LCL_DAY_POS", "LCL_TIMEHH_POS", "LCL_TIMEMM_POS",
+      "LCL_ORG_POS", "LCL_ORG_LEN", "LCL_TER_POS", "LCL_TER_LEN", "DUTY_CALL", "DC_CHK1_POS",
+      "DC_CHK1_STR", "DC_CHK2_POS", "DC_CHK2_STR", "DC_CHK3_POS", "DC_CHK3_STR", "DC_CHK4_POS",
+      "DC_CHK4_STR", "DC_SPC1_POS", "DC_YEAR_POS", "DC_MONTH_POS", "DC_DAY_POS", "DC_TIMEHH_POS",
+      "DC_TIMEMM_POS", "DC_EXT_POS", "DC_EXT_LEN", "DC_TRN_D1", "DC_TRN_D2", "DC_TRN_D3",
+      "DC_TRN_D4", "DC_EXT_CHK",
+  };
+  ASSERT_EQ(want.size(), 131u);
+  Load({"EXT_POS=3;2"});
+  EXPECT_EQ(fake.env.profile_keys_read, want);
+  EXPECT_EQ(fake.env.profile_flushes, 131);  // a fresh reader for every key
+  EXPECT_TRUE(fake.env.sleeps.empty());
+}
+
+TEST_F(LoadSettingsTest, MissingFileGivesEveryDefault) {
+  DriverSettings s;
+  s.LineCount = 5;
+  s.ExtCol = 9;
+  s.PulsesMult = 40;
+  s.Chk[2].Text.assign("STALE");
+  s.DcExtChk = false;
+  s.TimeLayout = TimeLayoutKind::kStartOnly;
+  EXPECT_EQ(LoadDriverSettings("/no/such/file.ini", s), 0);
+  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_TRUE(fake.env.sleeps.empty());  // "N" and "Y" defaults come back at once
+  EXPECT_EQ(s.LineCount, 1);
+  EXPECT_EQ(s.ExtCol, 0);
+  EXPECT_EQ(s.ExtLine, 1);
+  EXPECT_EQ(s.PulsesMult, 1);
+  EXPECT_TRUE(s.Chk[2].Text.empty());
+  EXPECT_TRUE(s.DcExtChk);
+  EXPECT_FALSE(s.DutyCall);
+  EXPECT_EQ(s.TimeLayout, TimeLayoutKind::kNone);
+  for (const BlankEntry& e : s.Spc) EXPECT_EQ(e.Line, 1);
+  for (const CharEntry& e : s.DcTrn) EXPECT_EQ(e.Line, 1);
+}
+
+TEST_F(LoadSettingsTest, LineCountIsTheHighestLineOfAnyPairKey) {
+  struct Case {
+    std::vector<std::string> in;
+    int want;
+  };
+  const Case cases[] = {
+      {{}, 1},
+      {{"EXT_POS=12;3"}, 3},
+      {{"EXT_POS=12;3", "NUM_POS=1;2"}, 3},
+      {{"EXT_POS=12;3", "DC_TRN_D4=1;5"}, 5},
+      {{"LCL_TER_POS=4;6"}, 6},
+      {{"CHK6_POS=4;4", "IN_CHK1_POS=4;2"}, 4},
+      {{"EXT_POS=12;9"}, 1},
+      {{"TIMEMM_POS=20;4", "EXT_LEN=5;3", "LENMM_LEN=2;5", "RINGMM_POS=1;6"}, 1},
+      {{"LCL_DAY_POS=15;2", "DC_EXT_LEN=4;5"}, 1},  // integer keys: no line at all
+  };
+  for (const Case& c : cases) {
+    std::string in;
+    for (const std::string& line : c.in) in += line + " ";
+    EXPECT_EQ(LoadLines(c.in).LineCount, c.want) << in;
+  }
+}
+
+// --- limits and rules applied as keys are read ------------------------------
+
+TEST_F(LoadSettingsTest, LengthsAndTheirLimits) {
+  struct Case {
+    std::vector<std::string> in;
+    Field field;
+    int want;
+  };
+  const Case cases[] = {
+      {{"EXT_LEN=10"}, FIELD(ExtLen), 8},
+      {{"EXT_LEN=8"}, FIELD(ExtLen), 8},
+      {{"EXT_LEN=5;3"}, FIELD(ExtLen), 5},
+      {{"EXT_LEN=265"}, FIELD(ExtLen), 8},  // 9 in 8 bits
+      {{"EXT_LEN=256"}, FIELD(ExtLen), 0},
+      {{"ORG_EXT_LEN=9"}, FIELD(OrgExtLen), 8},
+      {{"ORG_EXT_LEN=4"}, FIELD(OrgExtLen), 4},
+      {{"ACCOUNT_LEN=200"}, FIELD(AccountLen), 200},
+      {{"LENMM_POS=20;2"}, FIELD(LenMmLen), 2},
+      {{"LENMM_POS=20;2", "LENMM_LEN=3"}, FIELD(LenMmLen), 3},
+      {{"LENMM_POS=20;2", "LENMM_LEN=0"}, FIELD(LenMmLen), 2},
+      {{}, FIELD(LenMmLen), 0},
+      {{"LENMM_LEN=3;1"}, FIELD(LenMmLen), 3},
+      {{"LENSS_POS=30", "LENSS_LEN=3;1"}, FIELD(LenSsLen), 2},
+      {{"LENSS_LEN=3;1"}, FIELD(LenSsLen), 0},
+      {{"LENSS_POS=30", "LENSS_LEN=4"}, FIELD(LenSsLen), 4},
+      {{"LENHH_POS=30"}, FIELD(LenSsLen), 0},
+      {{"RINGMM_POS=5"}, FIELD(RingMmLen), 2},
+      {{"RINGMM_POS=5", "RINGMM_LEN=1"}, FIELD(RingMmLen), 1},
+      {{"RINGSS_POS=5"}, FIELD(RingMmLen), 0},
+      {{"RINGSS_POS=8;2"}, FIELD(RingSsLen), 2},
+      {{"RINGSS_POS=8;2", "RINGSS_LEN=3"}, FIELD(RingSsLen), 3},
+      {{"RINGMM_POS=5"}, FIELD(RingSsLen), 0},
+      {{"PULSES_MULT=0"}, FIELD(PulsesMult), 1},
+      {{"PULSES_MULT=-3"}, FIELD(PulsesMult), 1},
+      {{"PULSES_MULT=5"}, FIELD(PulsesMult), 5},
+      {{"PULSES_MULT=0x10"}, FIELD(PulsesMult), 16},
+      {{"PULSES_MULT=2;1"}, FIELD(PulsesMult), 1},
+      {{}, FIELD(PulsesMult), 1},
+      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(ExtRangeSt), -100},
+      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(ExtRangeEnd), INT32_MAX},
+  };
+  for (const Case& c : cases) {
+    std::string in;
+    for (const std::string& line : c.in) in += line + " ";
+    EXPECT_EQ(c.field(LoadLines(c.in)), c.want) << in;
+  }
+}
+
+TEST_F(LoadSettingsTest, ExtensionPrefixIsOneDigitOrCapital) {
+  struct Case {
+    std::optional<std::string> in;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"9", "9"},   {"X1", "X"}, {"Z", "Z"},   {"0", "0"},         {"x", ""},
+      {"+", ""},    {"-1", ""},  {"", ""},     {std::nullopt, ""}, {"\"  7 \"", "7"},
+      {"\xC4", ""}, {"\t", ""},  {"@", ""},    {"[", ""},
+  };
+  for (const Case& c : cases) {
+    const DriverSettings s = Load({c.in ? "EXT_PREFIX=" + *c.in : "OTHER=1"});
+    EXPECT_EQ(s.ExtPrefix.view(), c.want) << (c.in ? *c.in : "absent");
+  }
+}
+
+TEST_F(LoadSettingsTest, MarkerTextsKeepTheirFirstTenCharactersAsRead) {
+  struct Case {
+    std::string in;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"CALL", "CALL"},
+      {"\"  OUT \"", "  OUT "},  // quoted to keep the blanks
+      {"ABCDEFGHIJKLM", "ABCDEFGHIJ"},
+      {"\" ABCDEFGHIJ\"", " ABCDEFGHI"},
+      {"a;b=c", "a;b=c"},
+  };
+  for (const Case& c : cases) {
+    const DriverSettings s =
+        Load({"CHK2_STR=" + c.in, "IN_CHK4_STR=" + c.in, "DC_CHK1_STR=" + c.in});
+    EXPECT_EQ(s.Chk[1].Text.view(), c.want) << c.in;
+    EXPECT_EQ(s.InChk[3].Text.view(), c.want) << c.in;
+    EXPECT_EQ(s.DcChk[0].Text.view(), c.want) << c.in;
+    EXPECT_TRUE(s.Chk[0].Text.empty()) << c.in;
+  }
+}
+
+TEST_F(LoadSettingsTest, TrunkGroupBaseKeepsItsFirstSixCharacters) {
+  EXPECT_EQ(Load({"TG_BASE=1000"}).TgBase.view(), "1000");
+  EXPECT_EQ(Load({"TG_BASE=ABCDEFGH"}).TgBase.view(), "ABCDEF");
+  EXPECT_EQ(Load({"TG_BASE=\" 12  \""}).TgBase.view(), " 12  ");
+}
+
+TEST_F(LoadSettingsTest, IndexBaseIsHandedBack) {
+  struct Case {
+    std::optional<std::string> in;
+    int32_t want;
+  };
+  const Case cases[] = {{"1000", 1000}, {"0x1F", 31}, {"-7", -7}, {"5;1", 0}, {"", 0},
+                        {std::nullopt, 0}, {"12abc", 0}};
+  for (const Case& c : cases) {
+    Load({c.in ? "INDEX_BASE=" + *c.in : "OTHER=1"});
+    EXPECT_EQ(index_base, c.want) << (c.in ? *c.in : "absent");
+  }
+}
+
+TEST_F(LoadSettingsTest, DutyCallExtensionCheckIsOnUnlessN) {
+  struct Case {
+    std::optional<std::string> in;
+    bool want;
+  };
+  const Case cases[] = {{std::nullopt, true}, {"N", false}, {"n", false}, {"NO", true},
+                        {"Y", true},          {"", true},   {"0", true}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(Load({c.in ? "DC_EXT_CHK=" + *c.in : "OTHER=1"}).DcExtChk, c.want)
+        << (c.in ? *c.in : "absent");
+  }
+}
+
+TEST_F(LoadSettingsTest, TimeLayoutFollowsTheColumnsSet) {
+  struct Case {
+    std::vector<std::string> in;
+    TimeLayoutKind want;
+  };
+  const Case cases[] = {
+      {{}, TimeLayoutKind::kNone},
+      {{"TIMEHH_POS=10"}, TimeLayoutKind::kStartOnly},
+      {{"TIMEHH_POS=10", "TIMEMM_POS=13"}, TimeLayoutKind::kStartOnly},
+      {{"TIMEHH_POS=10", "ENDMM_POS=20"}, TimeLayoutKind::kStartAndEnd},
+      {{"TIMEHH_POS=10", "ENDHH_POS=20"}, TimeLayoutKind::kStartAndEnd},
+      {{"TIMEHH_POS=10", "LENSS_POS=30"}, TimeLayoutKind::kStartAndDuration},
+      {{"TIMEHH_POS=10", "LENSS_POS=30", "ENDHH_POS=20", "ENDSS_POS=26"},
+       TimeLayoutKind::kStartAndDuration},
+      {{"TIMEHH_POS=10", "LENHH_POS=30"}, TimeLayoutKind::kStartAndDuration},
+      {{"ENDHH_POS=20", "LENMM_POS=30"}, TimeLayoutKind::kEndAndDuration},
+      {{"ENDSS_POS=20", "LENHH_POS=30"}, TimeLayoutKind::kEndAndDuration},
+      {{"TIMEMM_POS=13", "ENDHH_POS=20", "LENMM_POS=30"}, TimeLayoutKind::kNone},
+      {{"TIMESS_POS=16", "ENDHH_POS=20", "LENMM_POS=30"}, TimeLayoutKind::kNone},
+      {{"ENDHH_POS=20"}, TimeLayoutKind::kNone},
+      {{"LENMM_POS=30"}, TimeLayoutKind::kNone},
+      {{"AMPM_POS=18", "ENDHH_POS=20", "LENMM_POS=30"}, TimeLayoutKind::kEndAndDuration},
+      {{"TIMEHH_POS=0;2", "ENDHH_POS=20"}, TimeLayoutKind::kNone},
+  };
+  for (const Case& c : cases) {
+    std::string in;
+    for (const std::string& line : c.in) in += line + " ";
+    EXPECT_EQ(LoadLines(c.in).TimeLayout, c.want) << in;
+  }
+}
+
+TEST_F(LoadSettingsTest, ReloadSeesTheFileAsItIsNow) {
+  DriverSettings s = Load({"EXT_POS=12;3", "CHK1_STR=CALL", "DUTY_CALL=Y"});
+  EXPECT_EQ(s.LineCount, 3);
+  s = Load({"EXT_POS=4"});
+  EXPECT_EQ(s.ExtCol, 4);
+  EXPECT_EQ(s.LineCount, 1);
+  EXPECT_TRUE(s.Chk[0].Text.empty());
+  EXPECT_FALSE(s.DutyCall);
+}
+
+// A read that fails with an empty default counts as an absent key: the load
+// goes on and makes no pauses.
+TEST_F(LoadSettingsTest, FailedReadOfAPositionGivesItsDefault) {
+  fake.env.profile_failures = {kErrorAccessDenied};
+  const DriverSettings s = Load({"EXT_POS=12;3", "EXT_LEN=4"});
+  EXPECT_EQ(s.ExtCol, 0);
+  EXPECT_EQ(s.LineCount, 1);
+  EXPECT_EQ(s.ExtLen, 4);
+  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_TRUE(fake.env.sleeps.empty());
+}
+
+// --- DrvInitDriver as the host calls it -------------------------------------
+
+class InitDriverTest : public LoadSettingsTest {
+ protected:
+  void TearDown() override { DrvProcessClose(handle); }
+  int32_t handle = DrvGetHandle();
+};
+
+TEST_F(InitDriverTest, UsesTheFirst80CharactersOfTheFileName) {
+  std::string name = "/settings/";
+  while (name.size() < 100) name += static_cast<char>('a' + name.size() % 26);
+  fake.env.profile_files[name.substr(0, 80)] = "[pbx]\r\nINDEX_BASE=42\r\nEXT_POS=5;2\r\n";
+  fake.env.profile_files[name] = "[pbx]\r\nINDEX_BASE=7\r\n";
+  ASSERT_NE(handle, 0);
+  int32_t index = -1;
+  DrvInitDriver(handle, testing::ShortString(name).data(), &index);
+  EXPECT_EQ(index, 42);
+  const DriverSettings* s = Handles().Find(handle);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ExtCol, 5);
+  EXPECT_EQ(s->LineCount, 2);
+  EXPECT_EQ(fake.env.profile_reads, 131);
+}
+
+TEST_F(InitDriverTest, SecondInitRewritesEveryField) {
+  fake.env.profile_files[kFile] = "[pbx]\r\nINDEX_BASE=3\r\nCHK1_POS=1;4\r\nCHK1_STR=X\r\n";
+  int32_t index = -1;
+  DrvInitDriver(handle, testing::ShortString(kFile).data(), &index);
+  EXPECT_EQ(Handles().Find(handle)->LineCount, 4);
+  fake.env.profile_files[kFile] = "[PBX]\r\nchk1_pos=1\r\n";  // names in any case
+  DrvInitDriver(handle, testing::ShortString(kFile).data(), &index);
+  EXPECT_EQ(index, 0);
+  const DriverSettings* s = Handles().Find(handle);
+  EXPECT_EQ(s->LineCount, 1);
+  EXPECT_EQ(s->Chk[0].Col, 1);
+  EXPECT_TRUE(s->Chk[0].Text.empty());
+}
+
+}  // namespace
+}  // namespace talvo
