@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -546,6 +549,107 @@ TEST_F(InitDriverTest, SecondInitRewritesEveryField) {
   EXPECT_EQ(s->LineCount, 1);
   EXPECT_EQ(s->Chk[0].Col, 1);
   EXPECT_TRUE(s->Chk[0].Text.empty());
+}
+
+// --- real settings files on disk, read by the system layer -----------------
+
+class SettingsOnDiskTest : public ::testing::Test {
+ protected:
+  SettingsOnDiskTest() {
+    fake.env.use_system_profiles = true;
+    path_ = ::testing::TempDir() + "talvo_settings_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+            std::to_string(std::random_device{}()) + ".ini";
+  }
+  ~SettingsOnDiskTest() override { std::remove(path_.c_str()); }
+  void Write(const std::string& content) {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  testing::FakeEnvScope fake;
+  std::string path_;
+};
+
+TEST_F(SettingsOnDiskTest, TwoLineSampleLoads) {
+  const std::string sample = std::string(TALVO_SOURCE_DIR) + "/src/config/testdata/two_line_pbx.ini";
+  DriverSettings s;
+  EXPECT_EQ(LoadDriverSettings(sample, s), 0);
+  EXPECT_EQ(s.LineCount, 2);
+  EXPECT_EQ(s.TimeLayout, TimeLayoutKind::kStartAndDuration);
+  EXPECT_EQ(s.Chk[0].Col, 9);
+  EXPECT_EQ(s.Chk[0].Text.view(), "/");
+  EXPECT_EQ(s.Chk[2].Line, 2);
+  EXPECT_EQ(s.Chk[2].Text.view(), "ACCOUNT ");
+  EXPECT_EQ(s.Chk[3].Col, 0);
+  EXPECT_EQ(s.Spc[1].Col, 1);
+  EXPECT_EQ(s.Spc[1].Line, 2);
+  EXPECT_EQ(s.ExtCol, 1);
+  EXPECT_EQ(s.ExtLen, 4);
+  EXPECT_EQ(s.ExtRangeSt, 100);
+  EXPECT_EQ(s.ExtRangeEnd, 899);
+  EXPECT_TRUE(s.ExtLeadZero);
+  EXPECT_EQ(s.MonthCol, 10);
+  EXPECT_EQ(s.DayCol, 7);
+  EXPECT_EQ(s.YearCol, 13);
+  EXPECT_EQ(s.LenMmCol, 30);
+  EXPECT_EQ(s.LenSsLen, 2);
+  EXPECT_EQ(s.RingMmCol, 46);
+  EXPECT_EQ(s.RingSsCol, 49);
+  EXPECT_EQ(s.RingSsLine, 2);
+  EXPECT_EQ(s.AccountCol, 13);
+  EXPECT_EQ(s.AccountLine, 2);
+  EXPECT_EQ(s.CliLine, 2);
+  EXPECT_EQ(s.NumLen, 20);
+  EXPECT_EQ(s.PulsesMult, 1);
+  EXPECT_TRUE(s.DcExtChk);
+  EXPECT_FALSE(s.LocalCalls);
+  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_TRUE(fake.env.sleeps.empty()) << "a readable file never needs a second attempt";
+}
+
+TEST_F(SettingsOnDiskTest, FileFormatAsAnEditorWritesIt) {
+  Write("; settings\r\n"
+        "[other]\r\nEXT_POS=99;6\r\n"
+        "[ PBX ]\r\n"
+        "  ext_pos = 12 ; 3  \r\n"
+        ";EXT_LEN=2\r\n"
+        "Chk1_Str=\"  IN \"\r\n"
+        "CHK2_STR=  OUT  \r\n"
+        "duty_call=y\r\n"
+        "EXT_POS=1;1\r\n"  // the first of two equal keys counts
+        "INDEX_BASE=0x10");  // no final line end
+  DriverSettings s;
+  EXPECT_EQ(LoadDriverSettings(path_, s), 16);
+  EXPECT_EQ(s.ExtCol, 12);
+  EXPECT_EQ(s.ExtLine, 3);
+  EXPECT_EQ(s.LineCount, 3);
+  EXPECT_EQ(s.ExtLen, 0);
+  EXPECT_EQ(s.Chk[0].Text.view(), "  IN ");
+  EXPECT_EQ(s.Chk[1].Text.view(), "OUT");
+  EXPECT_TRUE(s.DutyCall);
+}
+
+TEST_F(SettingsOnDiskTest, ChangedFileIsSeenByTheNextLoad) {
+  Write("[pbx]\nEXT_POS=12;3\nPULSES_MULT=4\n");
+  DriverSettings s;
+  LoadDriverSettings(path_, s);
+  EXPECT_EQ(s.ExtCol, 12);
+  EXPECT_EQ(s.PulsesMult, 4);
+  Write("[pbx]\nEXT_POS=7\n");
+  LoadDriverSettings(path_, s);
+  EXPECT_EQ(s.ExtCol, 7);
+  EXPECT_EQ(s.LineCount, 1);
+  EXPECT_EQ(s.PulsesMult, 1);
+}
+
+TEST_F(SettingsOnDiskTest, MissingFileGivesDefaultsWithoutPauses) {
+  DriverSettings s;
+  EXPECT_EQ(LoadDriverSettings(path_ + ".absent", s), 0);
+  EXPECT_EQ(s.LineCount, 1);
+  EXPECT_TRUE(s.DcExtChk);
+  EXPECT_FALSE(s.DutyCall);
+  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_TRUE(fake.env.sleeps.empty());
 }
 
 }  // namespace
