@@ -1,8 +1,143 @@
 #include "convert/conversion_table.h"
 
-namespace talvo {
+#include <algorithm>
+#include <cstring>
+#include <memory>
 
-void LoadConversionTable() {}
-void ReleaseConversionTable() {}
+#include "platform/env.h"
+#include "util/short_text.h"
+#include "util/text.h"
+
+namespace talvo {
+namespace {
+
+constexpr int kOpenAttempts = 50;
+constexpr uint32_t kRetryPauseMs = 10;
+
+// Field offsets inside one 26-byte entry record.
+constexpr std::size_t kKeyLengthOffset = 0;
+constexpr std::size_t kKeyOffset = 1;
+constexpr std::size_t kReplacementLengthOffset = 17;
+constexpr std::size_t kReplacementOffset = 18;
+
+// The refusals a writer holding the file causes; they pass once it lets go.
+bool IsTransientOpenError(uint32_t error) {
+  return error == kErrorAccessDenied || error == kErrorSharingViolation ||
+         error == kErrorLockViolation;
+}
+
+// The table of the current run; null between runs.
+std::unique_ptr<ConversionTable> g_table;
+
+}  // namespace
+
+ConversionTable::ConversionTable(std::string_view file_bytes) {
+  const std::size_t n = std::min(file_bytes.size(), image_.size());
+  if (n > 0) std::memcpy(image_.data(), file_bytes.data(), n);
+
+  entry_count_ = std::clamp<int32_t>(HeaderCount(), 0, kConversionCapacity);
+  first_entry_.reserve(static_cast<std::size_t>(entry_count_));
+  for (int32_t i = 1; i <= entry_count_; ++i) {
+    const std::string_view key = Entry(i).key;
+    // Entries are visited in record order, so a key keeps its lowest entry.
+    if (!key.empty()) first_entry_.try_emplace(std::string(key), static_cast<int16_t>(i));
+  }
+}
+
+int16_t ConversionTable::HeaderCount() const {
+  const auto bits = static_cast<uint16_t>(image_[0] | (image_[1] << 8));
+  return static_cast<int16_t>(bits);  // two's complement, as the file stores it
+}
+
+ConversionEntry ConversionTable::Entry(int32_t i) const {
+  const std::size_t record = static_cast<std::size_t>(i) * kConversionRecordSize;
+  const char* bytes = reinterpret_cast<const char*>(image_.data()) + record;
+  ConversionEntry entry;
+  const std::size_t key_length = image_[record + kKeyLengthOffset];
+  if (key_length <= kConversionKeyWidth) entry.key = std::string_view(bytes + kKeyOffset, key_length);
+  const std::size_t replacement_length =
+      std::min<std::size_t>(image_[record + kReplacementLengthOffset], kConversionReplacementWidth);
+  entry.replacement = std::string_view(bytes + kReplacementOffset, replacement_length);
+  return entry;
+}
+
+ConversionMatch ConversionTable::Find(std::string_view key) const {
+  key = key.substr(0, kConversionSearchKeyLimit);
+  // No usable entry has an empty key or one longer than the key field.
+  if (key.empty() || key.size() > kConversionKeyWidth) return {};
+  const auto it = first_entry_.find(key);
+  if (it == first_entry_.end()) return {};
+  return ConversionMatch{true, it->second};
+}
+
+ConversionMatch ConversionTable::FindByScan(std::string_view key) const {
+  key = key.substr(0, kConversionSearchKeyLimit);
+  if (key.empty()) return {};
+  for (int32_t i = 1; i <= entry_count_; ++i) {
+    if (Entry(i).key == key) return ConversionMatch{true, static_cast<int16_t>(i)};
+  }
+  return {};
+}
+
+void LoadConversionTable() {
+  g_table.reset();
+  Env& env = CurrentEnv();
+  SharedReadResult read;
+  for (int attempt = 1;; ++attempt) {
+    read = env.ReadFileShared(kConversionFileName, kConversionImageSize);
+    if (read.error == kErrorNone) break;
+    if (!IsTransientOpenError(read.error) || attempt == kOpenAttempts) {
+      read.bytes.clear();  // never opened: an empty table
+      break;
+    }
+    env.SleepMs(kRetryPauseMs);
+  }
+  g_table = std::make_unique<ConversionTable>(read.bytes);
+}
+
+void ReleaseConversionTable() { g_table.reset(); }
+
+const ConversionTable* LoadedConversionTable() { return g_table.get(); }
+
+ConversionMatch FindConversionEntry(const ConversionTable& table, std::string_view key) {
+  return table.Find(key);
+}
+
+ConversionMatch FindConversionEntryByScan(const ConversionTable& table, std::string_view key) {
+  return table.FindByScan(key);
+}
+
+void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled,
+                     ConversionSearch search) {
+  if (table == nullptr) return;
+  std::string_view prefix = TrimBlanks(dialled.substr(0, kConversionDialledLimit));
+  // The search key of a prefix is the prefix padded with spaces to 16
+  // characters. It is built once; dropping the prefix's last character then
+  // turns that character of the key into a space (or, beyond 16, shortens it).
+  std::string padded = PadRight(prefix, static_cast<int32_t>(kConversionKeyWidth), ' ');
+  while (!prefix.empty()) {
+    const std::string_view key(padded.data(), std::max(prefix.size(), kConversionKeyWidth));
+    const ConversionMatch match =
+        search == ConversionSearch::kIndexed ? table->Find(key) : table->FindByScan(key);
+    if (match.found) {
+      const std::string_view replacement = table->Entry(match.index).replacement;
+      // An entry that would charge the call where it already is does not count:
+      // shorter prefixes may still name another extension.
+      if (replacement != TextOf(record.Extension)) {
+        StoreText(record.SecondExtension, TextOf(record.Extension));
+        StoreText(record.Extension, replacement);
+        const uint32_t flags = record.Flags;
+        record.Flags = flags | TALVO_FLAG_CONVERTED;
+        return;
+      }
+    }
+    if (prefix.size() <= kConversionKeyWidth) padded[prefix.size() - 1] = ' ';
+    prefix.remove_suffix(1);
+  }
+}
+
+void ApplyConversionTable(CallRecord& record, std::string_view dialled) {
+  ApplyConversion(g_table.get(), record, dialled);
+}
 
 }  // namespace talvo

@@ -1,16 +1,146 @@
 // The conversion table QUORCNVT.INT: re-charges outgoing calls by the prefix
 // of the dialled number.
+//
+// The file is a flat run of 26-byte records. Record 0 is the header: a signed
+// 16-bit little-endian entry count at offset 0, the other 24 bytes unused.
+// Records 1..500 are entries:
+//
+//   offset  width  field
+//        0      1  key length, 0..16
+//        1     16  key: the number prefix, left-aligned, padded with spaces to
+//                  16 characters (so the length byte of a usable entry is 16)
+//       17      1  replacement length, 0..8
+//       18      8  replacement: the extension to charge
+//
+// Keys are compared byte for byte, length included; no case folding and no
+// trimming of the stored key.
+//
+// One table serves the whole module: DrvProcessStart loads it, DrvProcessEnd
+// releases it, and in between every handle's lines read it. It is not locked:
+// the host loads and releases it outside the processing of lines.
 #ifndef TALVO_CONVERT_CONVERSION_TABLE_H_
 #define TALVO_CONVERT_CONVERSION_TABLE_H_
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "talvo/driver.h"
+
 namespace talvo {
 
-// Loads QUORCNVT.INT from the current directory into the module's table. An
-// unreadable file gives an empty table.
+inline constexpr char kConversionFileName[] = "QUORCNVT.INT";
+inline constexpr std::size_t kConversionRecordSize = 26;
+inline constexpr int32_t kConversionCapacity = 500;  // entries, header not counted
+inline constexpr std::size_t kConversionImageSize =
+    kConversionRecordSize * (static_cast<std::size_t>(kConversionCapacity) + 1);  // 13026
+inline constexpr std::size_t kConversionKeyWidth = 16;
+inline constexpr std::size_t kConversionReplacementWidth = 8;
+// Longest search key FindConversionEntry looks at; longer keys are cut.
+inline constexpr std::size_t kConversionSearchKeyLimit = 80;
+// Longest dialled number ApplyConversionTable looks at; longer ones are cut.
+inline constexpr std::size_t kConversionDialledLimit = 24;
+
+// Result of a search: `index` is the 1-based entry number, meaningful iff found.
+struct ConversionMatch {
+  bool found = false;
+  int16_t index = 0;
+};
+
+// One entry as the lookup sees it.
+struct ConversionEntry {
+  // The key's characters (as many as the length byte says), or empty when the
+  // length byte is 0 or above 16: such an entry never matches.
+  std::string_view key;
+  // The replacement's characters; a length byte above 8 is read as 8.
+  std::string_view replacement;
+};
+
+// An in-memory copy of the table file with an index of its keys.
+class ConversionTable {
+ public:
+  // A table holding the first 13026 bytes of `file_bytes` as they are, with
+  // every byte the file does not supply set to zero.
+  explicit ConversionTable(std::string_view file_bytes);
+
+  ConversionTable(const ConversionTable&) = delete;
+  ConversionTable& operator=(const ConversionTable&) = delete;
+
+  // The header's count as a signed 16-bit number, unlimited.
+  int16_t HeaderCount() const;
+
+  // Number of entries searched: the header's count limited to 0..500. A
+  // count of 0 or below means none; above 500, the first 500 are used.
+  int32_t EntryCount() const { return entry_count_; }
+
+  // Entry `i`. REQUIRES: 1 <= i <= 500 (entries past EntryCount() may be read).
+  ConversionEntry Entry(int32_t i) const;
+
+  // The 13026 bytes of the table as read.
+  const std::array<uint8_t, kConversionImageSize>& Image() const { return image_; }
+
+  // The first entry among 1..EntryCount() whose key has the length and the
+  // characters of `key` (cut to 80 characters). An empty key finds nothing.
+  // Looks the key up in an index built once, at construction.
+  ConversionMatch Find(std::string_view key) const;
+
+  // The same answer as Find(), by comparing the key with every entry in
+  // record order. Kept for cross-checking the index and for measurements.
+  ConversionMatch FindByScan(std::string_view key) const;
+
+ private:
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+
+  std::array<uint8_t, kConversionImageSize> image_{};
+  int32_t entry_count_ = 0;
+  // Every usable key of entries 1..EntryCount() -> its lowest entry number.
+  std::unordered_map<std::string, int16_t, KeyHash, std::equal_to<>> first_entry_;
+};
+
+// Loads QUORCNVT.INT from the current directory into the module's table,
+// releasing a table already loaded. An open refused with access denied (5),
+// sharing violation (32) or lock violation (33) is tried again after 10 ms,
+// up to 50 attempts in all; any other error stops at once. A file that cannot
+// be read gives an empty table. The table is present afterwards.
+// Throws std::bad_alloc when memory runs out (the table is then absent).
 void LoadConversionTable();
 
 // Releases the module's table; it is absent afterwards.
 void ReleaseConversionTable();
+
+// The module's table, or nullptr while it is absent (between runs).
+const ConversionTable* LoadedConversionTable();
+
+// FindConversionEntry of the module: table.Find(key).
+ConversionMatch FindConversionEntry(const ConversionTable& table, std::string_view key);
+
+// The plain record-order search: table.FindByScan(key).
+ConversionMatch FindConversionEntryByScan(const ConversionTable& table, std::string_view key);
+
+// How ApplyConversion searches the table.
+enum class ConversionSearch { kIndexed, kScan };
+
+// Re-charges an outgoing call by its dialled number (cut to 24 characters,
+// blanks and control characters trimmed at both ends). Prefixes are tried from
+// the longest to the shortest, each padded with spaces to 16 characters; the
+// first prefix whose entry (the first one with that key) names an extension
+// other than the record's Extension wins: the old Extension moves to
+// SecondExtension, the entry's replacement becomes Extension, and
+// TALVO_FLAG_CONVERTED is set in Flags. An entry naming the record's own
+// Extension does not stop the search. Nothing else changes. A null `table`
+// is an empty one.
+void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled,
+                     ConversionSearch search = ConversionSearch::kIndexed);
+
+// ApplyConversion with the module's table; an absent table converts nothing.
+void ApplyConversionTable(CallRecord& record, std::string_view dialled);
 
 }  // namespace talvo
 
