@@ -40,7 +40,8 @@ std::string UpperText(std::string_view text);
 // Result of ParseInteger.
 struct IntegerParse {
   // The number when error_pos is 0. On an error: the magnitude of the digits
-  // read before it (no sign applied), 0 if none.
+  // read before it (no sign applied), 0 if none; a magnitude past
+  // 2147483647 ("2147483648", "$FFFFFFFF0") is its 32 bits read as signed.
   int32_t value = 0;
   // 0 when the whole text is an integer; otherwise the 1-based position of the
   // first character that does not fit, or length + 1 when the text ends early.
@@ -64,7 +65,9 @@ struct RealParse {
 // Reads a decimal real: leading spaces, an optional sign, digits, an optional
 // "." and digits, an optional exponent ("E"/"e", optional sign, at least one
 // digit). Digits on either side of the point may be missing (".5", "5.", and
-// "." alone reads as 0); an empty text or a lone sign is an error. The comma is
+// "." alone reads as 0), but a digit or the point must come before any
+// exponent ("e5" is an error); an empty text or a lone sign is an error, and
+// so are "inf", "nan" and hexadecimal forms. The comma is
 // not a decimal separator. The value is the correctly rounded double; an
 // exponent too large gives an infinite value (and too small gives 0) with no
 // error, so callers that need a finite number must check.
