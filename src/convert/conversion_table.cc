@@ -72,9 +72,13 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
 
 ConversionMatch ConversionTable::FindByScan(std::string_view key) const {
   key = key.substr(0, kConversionSearchKeyLimit);
-  if (key.empty()) return {};
+  if (key.empty() || key.size() > kConversionKeyWidth) return {};
   for (int32_t i = 1; i <= entry_count_; ++i) {
-    if (Entry(i).key == key) return ConversionMatch{true, static_cast<int16_t>(i)};
+    const uint8_t* record = image_.data() + static_cast<std::size_t>(i) * kConversionRecordSize;
+    if (record[kKeyLengthOffset] == key.size() &&
+        std::memcmp(record + kKeyOffset, key.data(), key.size()) == 0) {
+      return ConversionMatch{true, static_cast<int16_t>(i)};
+    }
   }
   return {};
 }
