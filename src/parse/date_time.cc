@@ -1,0 +1,298 @@
+#include "parse/date_time.h"
+
+#include <string>
+
+#include "parse/field_decoders.h"
+#include "util/calendar.h"
+#include "util/text.h"
+
+namespace talvo {
+namespace {
+
+// 32-bit arithmetic of the seconds values: wraps like the record's signed
+// 32-bit fields, without signed overflow.
+int32_t Add32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+int32_t Sub32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+int32_t Mul32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+
+// Seconds since midnight of a time held as minutes and seconds.
+int32_t SecondsOf(uint16_t minutes, uint8_t seconds) { return int32_t{minutes} * 60 + int32_t{seconds}; }
+
+// Stores a seconds-since-midnight value as the record's start minute and
+// second, each kept to the width of its field.
+void StoreStart(CallRecord& rec, int32_t start) {
+  rec.StartMinute = static_cast<uint16_t>(static_cast<uint32_t>(start / 60));
+  rec.StartSecond = static_cast<uint8_t>(static_cast<uint32_t>(start % 60));
+}
+
+// Error codes of one time layout.
+struct LayoutCodes {
+  int32_t start;
+  int32_t duration;
+  int32_t end;
+  int32_t end_seconds;
+};
+
+LayoutCodes CodesOf(TimeLayoutKind layout) {
+  switch (layout) {
+    case TimeLayoutKind::kStartAndDuration:
+      return {TALVO_ERR_START_TIME_L1, TALVO_ERR_DURATION_L1, 0, 0};
+    case TimeLayoutKind::kStartOnly:
+      return {TALVO_ERR_START_TIME_L2, 0, 0, 0};
+    case TimeLayoutKind::kStartAndEnd:
+      return {TALVO_ERR_START_TIME_L3, 0, TALVO_ERR_END_TIME_L3, TALVO_ERR_END_SECONDS_L3};
+    case TimeLayoutKind::kEndAndDuration:
+      return {0, TALVO_ERR_DURATION_L4, TALVO_ERR_END_TIME_L4, TALVO_ERR_END_SECONDS_L4};
+    case TimeLayoutKind::kNone:
+      break;
+  }
+  return {0, 0, 0, 0};
+}
+
+// The start time of layouts 1..3 into StartMinute and StartSecond. Returns
+// the start seconds, or nothing when the start line is not buffered.
+std::optional<int32_t> DecodeStart(RecordDecode& d, int32_t code) {
+  auto line = d.lines.Line(d.s.TimeHhLine);
+  if (!line) return std::nullopt;
+  d.rec.StartMinute =
+      DecodeTimeOfDay(*line, d.s.TimeHhCol, 2, d.s.TimeMmCol, 2, d.s.AmPmCol, d.state.RecordOk);
+  d.Record(code);
+  if (d.s.TimeSsCol != 0) {
+    const int32_t ss = ParseIntField(CutText(*line, d.s.TimeSsCol, 2), d.state.RecordOk);
+    d.rec.StartSecond = static_cast<uint8_t>(static_cast<uint32_t>(ss));
+    d.Record(code);
+  }
+  return SecondsOf(d.rec.StartMinute, d.rec.StartSecond);
+}
+
+// The duration of layouts 1 and 4 into Duration. Returns it, or nothing when
+// the duration line is not buffered.
+std::optional<int32_t> DecodeCallDuration(RecordDecode& d, int32_t code) {
+  auto line = d.lines.Line(d.s.LenMmLine);
+  if (!line) return std::nullopt;
+  int32_t duration = DecodeDuration(*line, d.s.LenHhCol, 2, d.s.LenMmCol, d.s.LenMmLen, d.s.LenSsCol,
+                                    d.s.LenSsLen, d.state.RecordOk);
+  if (d.s.PegsCount) {
+    // The seconds part counts tenths of a minute. Division truncates toward
+    // zero, so a negative duration keeps its sign in both parts.
+    duration = Add32((duration / 60) * 60, (duration % 60) * 6);
+  }
+  d.rec.Duration = duration;
+  d.Record(code);
+  return duration;
+}
+
+// The end time of layouts 3 and 4 in seconds since midnight, or nothing when
+// the end line is not buffered.
+std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_code) {
+  auto line = d.lines.Line(d.s.EndHhLine);
+  if (!line) return std::nullopt;
+  const uint16_t minutes = DecodeTimeOfDay(*line, d.s.EndHhCol, 2, d.s.EndMmCol, 2, 0, d.state.RecordOk);
+  d.Record(code);
+  int32_t end = int32_t{minutes} * 60;
+  if (d.s.EndSsCol != 0) {
+    end = Add32(end, ParseIntField(CutText(*line, d.s.EndSsCol, 2), d.state.RecordOk));
+    d.Record(seconds_code);
+  }
+  return end;
+}
+
+}  // namespace
+
+void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col, bool& ok,
+                    ShortText<6>& call_date) {
+  const std::string_view month = CutText(line, month_col, 2);
+  std::string date;
+  if (year_col != 0) {
+    date = CutText(line, year_col, 2);
+  } else {
+    const std::string today = TodayShort();
+    int32_t year = TextToIntDef(CutText(today, 1, 2));
+    // A month later in the year than today's is last year's.
+    if (CompareText(month, CutText(today, 3, 2)) > 0) year = year == 0 ? 99 : year - 1;
+    date = IntToTextWidth(year, 2);
+  }
+  date += month;
+  date += CutText(line, day_col, 2);
+  call_date.assign(date);
+
+  if (!ok) return;
+  for (std::size_t i = 0; i < call_date.length && ok; ++i) {
+    if (call_date.chars[i] == ' ') call_date.chars[i] = '0';
+    ok = IsDigit(call_date.chars[i]);
+  }
+  if (call_date.length < 6) ok = false;
+  if (!ok) return;
+  const std::string_view text = call_date.view();
+  const std::string_view mm = text.substr(2, 2);
+  const std::string_view dd = text.substr(4, 2);
+  ok = mm >= "01" && mm <= "12" && dd >= "01" && dd <= "31";
+}
+
+bool DateFromDayOfYear(int32_t day_of_year, ShortText<6>& call_date) {
+  if (day_of_year < 1 || day_of_year > 366) return false;
+  const std::string today = TodayShort();
+  const std::string yy(CutText(today, 1, 2));
+  const std::string_view mm = CutText(today, 3, 2);
+  std::string date = DayNumberToDate(DateToDayNumber(yy + "0101") + day_of_year - 1);
+  // Past the end of this year (366 in a common year), or outside the calendar.
+  if (CutText(date, 1, 2) != yy) return false;
+  if (CompareText(mm, CutText(date, 3, 2)) < 0) {
+    // A month after the current one: the call is from last year.
+    date.replace(0, 2, yy == "00" ? std::string("99") : IntToTextZeroPad(TextToIntDef(yy) - 1, 2));
+  }
+  call_date.assign(date);
+  return true;
+}
+
+uint16_t DecodeTimeOfDay(std::string_view line, uint8_t hour_col, uint8_t hour_width, uint8_t minute_col,
+                         uint8_t minute_width, uint8_t ampm_col, bool& ok) {
+  // Unsigned 16-bit throughout: a negative hour or minute is a large number.
+  const auto hour = static_cast<uint16_t>(ParseIntField(CutText(line, hour_col, hour_width), ok));
+  ok = ok && hour < 24;
+  auto result = static_cast<uint16_t>(uint32_t{hour} * 60u);
+  const auto minute = static_cast<uint16_t>(ParseIntField(CutText(line, minute_col, minute_width), ok));
+  ok = ok && minute < 60;
+  result = static_cast<uint16_t>(uint32_t{result} + uint32_t{minute});
+  if (ampm_col != 0) {
+    const std::string ampm = UpperText(CutText(line, ampm_col, 2));
+    if (ampm == "PM" && result < 720) {
+      result = static_cast<uint16_t>(result + 720);
+    } else if (ampm == "AM" && result >= 720) {
+      result = static_cast<uint16_t>(result - 720);
+    }
+  }
+  ok = ok && result < 1440;
+  return result;
+}
+
+int32_t DecodeDuration(std::string_view line, uint8_t hours_col, uint8_t hours_width, uint8_t minutes_col,
+                       uint8_t minutes_width, uint8_t seconds_col, uint8_t seconds_width, bool& ok) {
+  int32_t seconds = 0;
+  if (hours_col != 0) seconds = Mul32(ParseIntField(CutText(line, hours_col, hours_width), ok), 3600);
+  if (minutes_col != 0) {
+    seconds = Add32(seconds, Mul32(ParseIntField(CutText(line, minutes_col, minutes_width), ok), 60));
+  }
+  if (seconds_col != 0) seconds = Add32(seconds, ParseIntField(CutText(line, seconds_col, seconds_width), ok));
+  return seconds;
+}
+
+void DateMinusDays(ShortText<6>& call_date, int32_t days) {
+  // Day numbers are signed 32-bit; a wrapped result lies outside the
+  // calendar's range and so gives six blanks, as the exact one would.
+  call_date.assign(DayNumberToDate(Sub32(DateToDayNumber(call_date.view()), days)));
+}
+
+void DecodeDateStep(RecordDecode& d) {
+  if (d.s.MonthCol != 0) {
+    if (auto line = d.lines.Line(d.s.MonthLine)) {
+      DecodeCallDate(*line, d.s.YearCol, d.s.MonthCol, d.s.DayCol, d.state.RecordOk, d.out.call_date);
+      d.Record(TALVO_ERR_CALL_DATE);
+    }
+    return;
+  }
+  if (d.s.JulianCol == 0) return;
+  auto field = d.Field(d.s.JulianLine, d.s.JulianCol, 3);
+  if (!field) return;
+  const int32_t day = ParseIntField(*field, d.state.RecordOk);
+  // The conversion is not tried after a failure.
+  d.state.RecordOk = d.state.RecordOk && DateFromDayOfYear(day, d.out.call_date);
+  d.Record(TALVO_ERR_CALL_DATE);
+}
+
+void DecodeTimesStep(RecordDecode& d) {
+  const TimeLayoutKind layout = d.s.TimeLayout;
+  const LayoutCodes codes = CodesOf(layout);
+  switch (layout) {
+    case TimeLayoutKind::kStartAndDuration: {
+      const std::optional<int32_t> start = DecodeStart(d, codes.start);
+      const std::optional<int32_t> duration = DecodeCallDuration(d, codes.duration);
+      if (duration && d.s.DateEnd) {
+        // The report dates the call by its end. Without a start line the call
+        // is taken to start at midnight.
+        const int32_t end = Add32(*duration, start.value_or(0));
+        DateMinusDays(d.out.call_date, end / kSecondsPerDay);
+      }
+      break;
+    }
+    case TimeLayoutKind::kStartOnly:
+      DecodeStart(d, codes.start);
+      break;
+    case TimeLayoutKind::kStartAndEnd: {
+      const std::optional<int32_t> start = DecodeStart(d, codes.start);
+      const std::optional<int32_t> end = DecodeEnd(d, codes.end, codes.end_seconds);
+      if (!start || !end) break;
+      int32_t duration = 0;
+      if (*end >= *start) {
+        duration = *end - *start;  // both non-negative here: no overflow
+      } else {
+        // Over midnight. Beyond 20 hours the two times do not describe one
+        // call: no duration, and the date stays.
+        duration = Sub32(Add32(*end, kSecondsPerDay), *start);
+        if (duration > kLongestCallOverMidnight) {
+          duration = 0;
+        } else if (d.s.DateEnd) {
+          DateMinusDays(d.out.call_date, 1);
+        }
+      }
+      d.rec.Duration = duration;
+      break;
+    }
+    case TimeLayoutKind::kEndAndDuration: {
+      const std::optional<int32_t> duration = DecodeCallDuration(d, codes.duration);
+      const std::optional<int32_t> end = DecodeEnd(d, codes.end, codes.end_seconds);
+      if (!duration || !end) break;
+      // The report dates the call by its end, whatever DATE_END says.
+      int32_t start = 0;
+      if (*duration <= *end) {
+        start = Sub32(*end, *duration);
+      } else {
+        // Began on an earlier day: count the midnights between start and end.
+        const int32_t before = Sub32(*duration, *end);
+        const int32_t midnights = before / kSecondsPerDay + (before % kSecondsPerDay != 0 ? 1 : 0);
+        DateMinusDays(d.out.call_date, midnights);
+        start = Sub32(Mul32(midnights, kSecondsPerDay), before);
+      }
+      StoreStart(d.rec, start);
+      break;
+    }
+    case TimeLayoutKind::kNone:
+      break;
+  }
+}
+
+void DecodeRingTimeStep(RecordDecode& d) {
+  auto line = d.lines.Line(d.s.RingSsLine);
+  if (!line) return;
+  const int32_t ring =
+      DecodeDuration(*line, 0, 0, d.s.RingMmCol, d.s.RingMmLen, d.s.RingSsCol, d.s.RingSsLen, d.state.RecordOk);
+  d.Record(TALVO_ERR_RING_TIME);
+  d.rec.RingSeconds = ring > 255 ? int16_t{255} : static_cast<int16_t>(ring);
+}
+
+void DecodeLocalCallDateTime(RecordDecode& d) {
+  bool& ok = d.state.LocalCallPending;
+  DecodeCallDate(d.lines.LineOrEmpty(d.s.LclMonthLine), d.s.LclYearCol, d.s.LclMonthCol, d.s.LclDayCol, ok,
+                 d.out.call_date);
+  RecordCode(ok, TALVO_ERR_LOCAL_DATE, d.out.error_code);
+  d.rec.StartMinute =
+      DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.LclTimeHhLine), d.s.LclTimeHhCol, 2, d.s.LclTimeMmCol, 2, 0, ok);
+  RecordCode(ok, TALVO_ERR_LOCAL_TIME, d.out.error_code);
+}
+
+void DecodeDutyCallDateTime(RecordDecode& d) {
+  DecodeCallDate(d.lines.LineOrEmpty(d.s.DcMonthLine), d.s.DcYearCol, d.s.DcMonthCol, d.s.DcDayCol,
+                 d.state.RecordOk, d.out.call_date);
+  d.Record(TALVO_ERR_DUTY_DATE);
+  d.rec.StartMinute = DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.DcTimeHhLine), d.s.DcTimeHhCol, 2,
+                                      d.s.DcTimeMmCol, 2, 0, d.state.RecordOk);
+  d.Record(TALVO_ERR_DUTY_TIME);
+}
+
+}  // namespace talvo
