@@ -272,29 +272,6 @@ TEST(PosixReadFileShared, FileWithoutPermissionIsAccessDenied) {
   EXPECT_EQ(PosixReadFileShared(file, 100).error, kErrorAccessDenied);
 }
 
-TEST(ErrorFromErrno, MapsToWindowsCodes) {
-  struct Case {
-    int in;
-    uint32_t want;
-  } cases[] = {
-      {0, kErrorNone},
-      {ENOTDIR, kErrorPathNotFound},
-      {EACCES, kErrorAccessDenied},
-      {EPERM, kErrorAccessDenied},
-      {EISDIR, kErrorAccessDenied},
-      {EMFILE, kErrorTooManyOpenFiles},
-      {ENFILE, kErrorTooManyOpenFiles},
-      {ENAMETOOLONG, kErrorFilenameTooLong},
-      {EAGAIN, kErrorSharingViolation},
-      {EIO, kErrorIoDevice},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ErrorFromErrno(c.in, "/tmp/x"), c.want) << "errno " << c.in;
-  EXPECT_EQ(ErrorFromErrno(ENOENT, "/tmp/x"), kErrorFileNotFound);
-  EXPECT_EQ(ErrorFromErrno(ENOENT, "/"), kErrorFileNotFound);
-  EXPECT_EQ(ErrorFromErrno(ENOENT, "x"), kErrorFileNotFound);
-  EXPECT_EQ(ErrorFromErrno(ENOENT, "/no-such-folder-here/x"), kErrorPathNotFound);
-}
-
 TEST(PosixReadFileShared, CooperatingWriterIsRefusedAndRefuses) {
   TempDir dir;
   const std::string file = dir.Write("table.bin", "abc");
