@@ -1,21 +1,310 @@
 #include "parse/assembly.h"
 
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "convert/conversion_table.h"
+#include "parse/check_marker.h"
+#include "parse/date_time.h"
+#include "parse/field_decoders.h"
+#include "parse/field_steps.h"
 #include "parse/record_decode.h"
 
 namespace talvo {
+namespace {
+
+// The kind of call being assembled; never returned to the host.
+enum class CallKind {
+  kNone,         // not decided (the final step then returns no record)
+  kNormal,       // a normal call
+  kNormalCoded,  // a normal call that carries a code (TCODE)
+  kDuty,         // a duty call
+};
+
+constexpr int32_t kPrivateMarkerCodeBase = 41;  // PRV_CHKn: 41 + n
+constexpr std::string_view kInternalTrunk = "9999";
+
+// Step 1 of every record: the working values start afresh.
+void ResetDecode(RecordDecode& d) {
+  d.out.call_date.clear();
+  d.out.call_date_written = true;
+  d.org_ext.clear();
+  d.state.Dialled.clear();
+  d.state.Code.clear();
+  d.out.error_code = 0;
+  d.out.call_index = -1;
+  d.state.RecordOk = true;
+  d.state.ForeignExtension = false;
+  d.caller.clear();
+}
+
+// IncomingCall := IN_CALLS, then every IN_CHK entry whose line is buffered.
+void TestIncomingMarkers(RecordDecode& d) {
+  d.state.IncomingCall = d.s.InCalls;
+  for (const CheckEntry& chk : d.s.InChk) {
+    if (auto line = d.lines.Line(chk.Line)) CheckMarker(*line, chk, d.state.IncomingCall);
+  }
+}
+
+// PrivateCall := PRV_CALLS, then every PRV_CHK entry whose line is buffered;
+// a failing entry records 41 + n. The call goes on either way.
+void TestPrivateMarkers(RecordDecode& d) {
+  d.state.PrivateCall = d.s.PrvCalls;
+  for (std::size_t i = 0; i < d.s.PrvChk.size(); ++i) {
+    const CheckEntry& chk = d.s.PrvChk[i];
+    auto line = d.lines.Line(chk.Line);
+    if (!line) continue;
+    CheckMarker(*line, chk, d.state.PrivateCall);
+    RecordCode(d.state.PrivateCall, kPrivateMarkerCodeBase + static_cast<int32_t>(i) + 1, d.out.error_code);
+  }
+}
+
+// ---- Classification ---------------------------------------------------------
+
+// What the classification looks at, computed once.
+struct CallFacts {
+  bool incoming;
+  bool foreign;
+  bool org_empty;
+  bool org_differs;        // from the acting extension
+  bool usable;             // Org and Cli have the same length, or CLI and ORG_EXT columns differ
+  bool org_in_range;
+  bool org_len_is_cli_len;
+  bool dialled_empty;
+  bool dialled_in_range;
+  bool cli_empty;
+};
+
+enum class ActingRule { kKeep, kOrg, kOrgOrExtension, kDialledIfInRange, kDialledIfSetAndInRange };
+enum class DialledRule { kKeep, kOrg, kCli, kEmpty };
+enum class Match { kYes, kNo };
+
+// One row of the classification with an originating-extension field. The
+// first row whose incoming and foreign columns and condition hold applies.
+struct ClassRow {
+  Match incoming;
+  Match foreign;
+  bool (*condition)(const CallFacts&);
+  uint32_t flags;
+  ActingRule acting;
+  DialledRule dialled;
+};
+
+constexpr uint32_t kOut = TALVO_FLAG_OUTGOING;
+constexpr uint32_t kIn = TALVO_FLAG_INCOMING;
+constexpr uint32_t kForeign = TALVO_FLAG_FOREIGN;
+constexpr uint32_t kInternal = TALVO_FLAG_INTERNAL;
+constexpr uint32_t kOrig = TALVO_FLAG_ORIGINATING;
+
+constexpr std::array<ClassRow, 10> kOriginatingRows = {{
+    // Incoming, own extension range:
+    {Match::kYes, Match::kNo, [](const CallFacts& f) { return f.org_differs && f.usable && f.org_in_range; },
+     kInternal, ActingRule::kKeep, DialledRule::kOrg},
+    {Match::kYes, Match::kNo, [](const CallFacts&) { return true; }, kIn, ActingRule::kKeep, DialledRule::kCli},
+    // Incoming, foreign extension:
+    {Match::kYes, Match::kYes, [](const CallFacts& f) { return f.org_in_range && f.org_len_is_cli_len; },
+     kOut | kForeign, ActingRule::kOrg, DialledRule::kEmpty},
+    {Match::kYes, Match::kYes, [](const CallFacts&) { return true; }, kIn | kForeign,
+     ActingRule::kDialledIfInRange, DialledRule::kCli},
+    // Not incoming, own extension range:
+    {Match::kNo, Match::kNo, [](const CallFacts& f) { return !f.org_empty && f.usable && !f.org_differs; }, kOut,
+     ActingRule::kKeep, DialledRule::kKeep},
+    {Match::kNo, Match::kNo, [](const CallFacts& f) { return !f.org_empty && f.usable && f.org_differs; },
+     kOut | kOrig, ActingRule::kOrg, DialledRule::kKeep},
+    {Match::kNo, Match::kNo, [](const CallFacts& f) { return f.dialled_empty && !f.cli_empty; }, kIn | kForeign,
+     ActingRule::kKeep, DialledRule::kCli},
+    {Match::kNo, Match::kNo, [](const CallFacts&) { return true; }, kOut, ActingRule::kKeep, DialledRule::kKeep},
+    // Not incoming, foreign extension:
+    {Match::kNo, Match::kYes, [](const CallFacts& f) { return f.usable && (f.org_in_range || f.org_empty); },
+     kOut | kForeign, ActingRule::kOrgOrExtension, DialledRule::kKeep},
+    {Match::kNo, Match::kYes, [](const CallFacts&) { return true; }, kIn | kForeign,
+     ActingRule::kDialledIfSetAndInRange, DialledRule::kCli},
+}};
+
+bool Matches(Match m, bool value) { return (m == Match::kYes) == value; }
+
+// ParseIntField of the text (its flag unused) within EXT_RANGE_ST..EXT_RANGE_END.
+bool InExtensionRange(const DriverSettings& s, std::string_view text) {
+  bool unused = true;
+  const int32_t n = ParseIntField(text, unused);
+  return n >= s.ExtRangeSt && n <= s.ExtRangeEnd;
+}
+
+CallKind ClassifyWithoutOriginating(RecordDecode& d) {
+  const bool foreign = d.state.ForeignExtension;
+  const bool priv = d.state.PrivateCall;
+  if (d.state.IncomingCall) {
+    AddFlags(d.rec, kIn | (foreign ? kForeign : 0u));
+    if (!d.caller.empty()) d.state.Dialled = d.caller;
+    return CallKind::kNormal;
+  }
+  if (!d.state.Code.empty()) {
+    AddFlags(d.rec, kOut | (priv ? TALVO_FLAG_PRIVATE : 0u));
+    return CallKind::kNormalCoded;
+  }
+  AddFlags(d.rec, kOut | (foreign ? kForeign : 0u) | (priv ? TALVO_FLAG_PRIVATE : 0u));
+  return CallKind::kNormal;
+}
+
+CallKind ClassifyWithOriginating(RecordDecode& d) {
+  const bool has_second = !TextOf(d.rec.SecondExtension).empty();
+  std::string acting(has_second ? TextOf(d.rec.SecondExtension) : TextOf(d.rec.Extension));
+  const std::string_view org = d.org_ext.view();
+  const std::string_view cli = d.caller.view();
+  const std::string_view dialled = d.state.Dialled.view();
+
+  const CallFacts facts{
+      d.state.IncomingCall,
+      d.state.ForeignExtension,
+      org.empty(),
+      org != acting,
+      org.size() == cli.size() || d.s.CliCol != d.s.OrgExtCol,
+      InExtensionRange(d.s, org),
+      org.size() == cli.size(),
+      dialled.empty(),
+      InExtensionRange(d.s, dialled),
+      cli.empty(),
+  };
+
+  const ClassRow* row = nullptr;
+  for (const ClassRow& r : kOriginatingRows) {
+    if (Matches(r.incoming, facts.incoming) && Matches(r.foreign, facts.foreign) && r.condition(facts)) {
+      row = &r;
+      break;
+    }
+  }
+  // The last row of each incoming/foreign group always holds, so a row applies.
+  if (row == nullptr) return CallKind::kNone;
+  AddFlags(d.rec, row->flags);
+
+  switch (row->acting) {
+    case ActingRule::kKeep: break;
+    case ActingRule::kOrg: acting = org; break;
+    case ActingRule::kOrgOrExtension: acting = org.empty() ? std::string(TextOf(d.rec.Extension)) : std::string(org); break;
+    case ActingRule::kDialledIfInRange:
+      if (facts.dialled_in_range) acting = dialled;
+      break;
+    case ActingRule::kDialledIfSetAndInRange:
+      if (!facts.dialled_empty && facts.dialled_in_range) acting = dialled;
+      break;
+  }
+  switch (row->dialled) {
+    case DialledRule::kKeep: break;
+    case DialledRule::kOrg: d.state.Dialled.assign(org); break;
+    case DialledRule::kCli: d.state.Dialled.assign(cli); break;
+    case DialledRule::kEmpty: d.state.Dialled.clear(); break;
+  }
+
+  // The acting extension goes back where it came from, unless it replaced
+  // the extension outright.
+  if ((row->flags & kOrig) != 0) {
+    StoreText(d.rec.Extension, acting);
+  } else if (!TextOf(d.rec.SecondExtension).empty()) {
+    StoreText(d.rec.SecondExtension, acting);
+  } else {
+    StoreText(d.rec.Extension, acting);
+  }
+  if (d.state.PrivateCall) AddFlags(d.rec, TALVO_FLAG_PRIVATE);
+  return d.state.Code.empty() ? CallKind::kNormal : CallKind::kNormalCoded;
+}
+
+CallKind Classify(RecordDecode& d) {
+  return d.s.OrgExtCol == 0 ? ClassifyWithoutOriginating(d) : ClassifyWithOriginating(d);
+}
+
+// ---- The three paths --------------------------------------------------------
+
+CallKind RunNormalCallSteps(RecordDecode& d) {
+  TestIncomingMarkers(d);
+  DecodeDateStep(d);
+  DecodeDialledNumber(d);
+  DecodeCallerNumber(d);
+  DecodeTimesStep(d);
+  DecodeRingTimeStep(d);
+  DecodeIndex(d);
+  DecodePulses(d);
+  DecodeTrunkGroup(d);
+  DecodeTrunk(d);
+  DecodeAccount(d);
+  DecodeExtension(d);
+  DecodeOriginatingExtension(d);
+  RequireExtension(d);
+  DecodeCode(d);
+  TestPrivateMarkers(d);
+  const CallKind kind = Classify(d);
+  DecodeDisa(d);
+  return kind;
+}
+
+// A local call that decodes is recorded as an internal call.
+CallKind RunLocalCallSteps(RecordDecode& d) {
+  DecodeLocalCallDateTime(d);
+  DecodeLocalCallParties(d);
+  if (!d.state.LocalCallPending) return CallKind::kNone;
+  d.rec.Flags = TALVO_FLAG_INTERNAL;
+  return CallKind::kNormal;
+}
+
+CallKind RunDutyCallSteps(RecordDecode& d) {
+  DecodeDutyCallDateTime(d);
+  DecodeDutyCallParties(d);
+  return d.state.RecordOk ? CallKind::kDuty : CallKind::kNone;
+}
+
+// ---- The final step ---------------------------------------------------------
+
+// Counts the record and copies the working record into its entry of the
+// host's array. A count outside 1..20 (including one that was negative on
+// entry) copies nothing, so nothing is written outside the array.
+void AppendRecord(LineOutputs& out) {
+  const auto count = static_cast<int32_t>(static_cast<uint32_t>(out.record_count) + 1u);
+  out.record_count = count;
+  if (count >= 2 && count <= TALVO_RECORD_ENTRIES) {
+    std::memcpy(&out.records[count - 1], &out.records[0], sizeof(CallRecord));
+  }
+}
+
+int32_t FinalStep(RecordDecode& d, CallKind kind) {
+  CheckExtensions(d);
+  if (!d.state.RecordOk) return TALVO_RESULT_NO_RECORD;
+  if (kind == CallKind::kDuty) return TALVO_RESULT_DUTY;
+  if (kind == CallKind::kNone) return TALVO_RESULT_NO_RECORD;
+
+  const uint32_t flags = d.rec.Flags;
+  if ((flags & TALVO_FLAG_INTERNAL) != 0) {
+    StoreText(d.rec.Number, d.state.Dialled.view());
+    StoreText(d.rec.TrunkGroup, kInternalTrunk);
+    StoreText(d.rec.Trunk, kInternalTrunk);
+  } else if ((flags & TALVO_FLAG_OUTGOING) != 0) {
+    ApplyConversionTable(d.rec, d.state.Dialled.view());
+    if (kind == CallKind::kNormalCoded) StoreText(d.rec.TCode, d.state.Code.view());
+    StoreText(d.rec.Number, d.state.Dialled.view());
+  } else if ((flags & TALVO_FLAG_INCOMING) != 0) {
+    if (!d.state.Dialled.empty()) StoreText(d.rec.Number, d.state.Dialled.view());
+  } else {
+    return TALVO_RESULT_NO_RECORD;
+  }
+  AppendRecord(d.out);
+  return TALVO_RESULT_RECORD;
+}
+
+}  // namespace
 
 int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, LineOutputs& out) {
   RecordDecode d{s, lines, state, out.records[0], out, {}, {}};
-  out.call_date.clear();
-  out.call_date_written = true;
-  out.error_code = 0;
-  out.call_index = -1;
-  state.RecordOk = true;
-  state.ForeignExtension = false;
-  state.Dialled.clear();
-  state.Code.clear();
-  (void)d;
-  return TALVO_RESULT_NO_RECORD;
+  ResetDecode(d);
+  CallKind kind = CallKind::kNone;
+  if (state.LocalCallPending || state.DutyCallPending) {
+    if (state.LocalCallPending && s.LocalCalls) {
+      kind = RunLocalCallSteps(d);
+    } else if (state.DutyCallPending && s.DutyCall) {
+      kind = RunDutyCallSteps(d);
+    }
+  } else {
+    kind = RunNormalCallSteps(d);
+  }
+  return FinalStep(d, kind);
 }
 
 }  // namespace talvo

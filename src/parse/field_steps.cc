@@ -19,7 +19,7 @@ constexpr int32_t kCodeDutyCode = TALVO_ERR_DUTY_CODE;
 // sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31").
 std::string NormalizeTrunk(std::string_view text) {
   std::string t(text.substr(0, 6));
-  if (t.empty()) t = "0";
+  if (t.empty()) t.assign(1, '0');
   if (IsIntegerText(t)) t = Int64ToText(ParseInteger(t).value);
   return t;
 }
@@ -86,7 +86,8 @@ void DecodeAccount(RecordDecode& d) {
   auto line = d.lines.Line(d.s.AccountLine);
   if (!line) return;
   if (!d.s.AccountExt) {
-    const std::string_view a = ExtractDigits(*line, d.s.AccountCol, d.s.AccountLen).view().substr(0, 8);
+    const ShortText<24> digits = ExtractDigits(*line, d.s.AccountCol, d.s.AccountLen);
+    const std::string_view a = digits.view().substr(0, 8);
     if (!a.empty()) StoreText(d.rec.Account, a);
     return;
   }

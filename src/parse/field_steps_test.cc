@@ -74,7 +74,7 @@ TEST_F(FieldStepsTest, PulsesAreMultipliedAndRoundedToEven) {
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodePulses(d);
-    EXPECT_EQ(rec.Pulses, c.pulses) << '"' << c.field << '"';
+    EXPECT_EQ(int32_t{rec.Pulses}, c.pulses) << '"' << c.field << '"';
     EXPECT_EQ(out.error_code, c.code) << '"' << c.field << '"';
   }
 }
@@ -86,7 +86,7 @@ TEST_F(FieldStepsTest, PulsesAreSkippedAfterAFailure) {
   state.RecordOk = false;
   RecordDecode d = Decode();
   DecodePulses(d);
-  EXPECT_EQ(rec.Pulses, 0);
+  EXPECT_EQ(int32_t{rec.Pulses}, 0);
 }
 
 TEST_F(FieldStepsTest, TrunkGroupTakesItsPlainFormAndTheBase) {
@@ -285,12 +285,12 @@ TEST_F(FieldStepsTest, CodeAndDisaFields) {
   DecodeCode(d);
   EXPECT_EQ(state.Code.view(), "AB12");
   DecodeDisa(d);
-  EXPECT_EQ(rec.Flags, TALVO_FLAG_CONVERTED);
+  EXPECT_EQ(uint32_t{rec.Flags}, TALVO_FLAG_CONVERTED);
 
   lines.Assign({"AB12          YES"});
   rec.Flags = 0;
   DecodeDisa(d);
-  EXPECT_EQ(rec.Flags, 0u);  // only a lone "Y" counts
+  EXPECT_EQ(uint32_t{rec.Flags}, 0u);  // only a lone "Y" counts
 }
 
 TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
