@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <stdlib.h>
+
 #include "driver/record_dump.h"
 #include "scenario.h"
 #include "support/fake_env.h"
@@ -45,14 +47,24 @@ TEST_P(ScenarioTest, Runs) {
   text << file.rdbuf();
   const Scenario sc = ParseScenario(GetParam(), text.str());
 
+  // The settings file goes to disk and is read by the real profile reader.
+  char dir_template[] = "/tmp/talvo-scenario-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const fs::path dir = dir_template;
+  const std::string settings_file = (dir / "scenario.ini").string();
+  {
+    std::ofstream out(settings_file, std::ios::binary);
+    out << sc.settings;
+  }
+
   FakeEnvScope fake;
   fake.env.today = sc.today;
-  fake.env.profile_files["scenario.ini"] = sc.settings;
+  fake.env.use_system_profiles = true;
   if (!sc.table.empty()) fake.env.shared_files["QUORCNVT.INT"] = BuildConversionTable(sc.table);
 
   ASSERT_EQ(DrvProcessStart(ShortString("run").data()), 1);
   {
-    TestHost host("scenario.ini");
+    TestHost host(settings_file);
     bool new_record = true;
     for (const ScenarioStep& step : sc.steps) {
       SCOPED_TRACE(sc.name + ":" + std::to_string(step.line_number));
@@ -77,6 +89,7 @@ TEST_P(ScenarioTest, Runs) {
     }
   }
   DrvProcessEnd(ShortString("run").data());
+  fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, ::testing::ValuesIn(ScenarioFiles()),
