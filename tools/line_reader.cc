@@ -1,0 +1,85 @@
+#include "tools/line_reader.h"
+
+#include <errno.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <utility>
+
+#include "tools/output.h"
+
+namespace talvo::tool {
+namespace {
+
+constexpr std::size_t kReadSize = 1 << 17;
+
+void PauseMs(int ms) {
+  timespec ts{};
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  ::nanosleep(&ts, nullptr);  // a signal cuts the pause short, which is what we want
+}
+
+}  // namespace
+
+LineReader::LineReader(int fd, std::string name, FollowOptions follow)
+    : fd_(fd), name_(std::move(name)), follow_(follow), buf_(kReadSize) {}
+
+bool LineReader::Next(std::string_view* line) {
+  for (;;) {
+    if (skip_lf_ && begin_ < end_) {
+      if (buf_[begin_] == '\n') ++begin_;
+      skip_lf_ = false;
+      if (scan_ < begin_) scan_ = begin_;
+    }
+    if (!skip_lf_) {
+      const char* data = buf_.data();
+      for (std::size_t p = scan_; p < end_; ++p) {
+        const char c = data[p];
+        if (c != '\n' && c != '\r') continue;
+        *line = std::string_view(data + begin_, p - begin_);
+        skip_lf_ = c == '\r';
+        begin_ = scan_ = p + 1;
+        ++line_number_;
+        return true;
+      }
+      scan_ = end_;
+    }
+    if (eof_) {
+      if (begin_ >= end_) return false;
+      *line = std::string_view(buf_.data() + begin_, end_ - begin_);
+      begin_ = scan_ = end_;
+      ++line_number_;
+      return true;
+    }
+    if (!Fill()) eof_ = true;
+  }
+}
+
+bool LineReader::Fill() {
+  if (begin_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    scan_ -= begin_;
+    begin_ = 0;
+  }
+  if (buf_.size() - end_ < kReadSize / 2) buf_.resize(buf_.size() * 2);
+  for (;;) {
+    const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    if (n > 0) {
+      end_ += static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n < 0 && errno == EINTR) {
+      if (Stopped()) return false;
+      continue;
+    }
+    if (n < 0) throw IoError(DescribeError("cannot read", name_, errno));
+    if (!follow_.follow || Stopped()) return false;
+    PauseMs(follow_.poll_ms);
+    if (Stopped()) return false;
+  }
+}
+
+}  // namespace talvo::tool

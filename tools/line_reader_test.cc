@@ -1,0 +1,127 @@
+#include "tools/line_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/output.h"
+
+namespace talvo::tool {
+namespace {
+
+// A pipe whose write end the test fills by hand.
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+  ~Pipe() {
+    ::close(fds[0]);
+    if (fds[1] >= 0) ::close(fds[1]);
+  }
+  void Write(const std::string& bytes) {
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void Close() {
+    ::close(fds[1]);
+    fds[1] = -1;
+  }
+  int fds[2] = {-1, -1};
+};
+
+std::vector<std::string> LinesOf(const std::string& bytes) {
+  Pipe p;
+  LineReader reader(p.fds[0], "pipe");
+  // Written in slices of 7 bytes by another thread, so that line ends fall
+  // across reads.
+  std::thread writer([&] {
+    for (std::size_t at = 0; at < bytes.size(); at += 7) p.Write(bytes.substr(at, 7));
+    p.Close();
+  });
+  std::vector<std::string> out;
+  std::string_view line;
+  while (reader.Next(&line)) out.emplace_back(line);
+  writer.join();
+  return out;
+}
+
+TEST(LineReader, SplitsAtEveryLineEnd) {
+  using Lines = std::vector<std::string>;
+  struct Case {
+    std::string in;
+    Lines want;
+  } cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\n\nb", {"a", "", "b"}},
+      {"a\r\rb", {"a", "", "b"}},
+      {"a\n\r\nb", {"a", "", "b"}},
+      {"\n", {""}},
+      {"\r\n\r\n", {"", ""}},
+      {"x\n\r", {"x", ""}},
+      {std::string("n\0l\n\xE9\xFF", 6), {std::string("n\0l", 3), "\xE9\xFF"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LinesOf(c.in), c.want) << c.in;
+}
+
+TEST(LineReader, ACrAtTheEndOfOneReadAndAnLfAtTheStartOfTheNextAreOneLineEnd) {
+  Pipe p;
+  LineReader reader(p.fds[0], "pipe");
+  std::string_view line;
+  p.Write("first\r");
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line, "first");
+  p.Write("\nsecond");
+  p.Close();
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line, "second");
+  EXPECT_EQ(reader.line_number(), 2u);
+  EXPECT_FALSE(reader.Next(&line));
+}
+
+TEST(LineReader, LinesLongerThanItsBuffer) {
+  const std::string big(1 << 19, 'q');  // four times the first buffer
+  const auto lines = LinesOf("short\n" + big + "\r\nafter");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], big);
+  EXPECT_EQ(lines[2], "after");
+}
+
+TEST(LineReader, AStoppedFollowTakesTheUnfinishedLineAsTheLast) {
+  Pipe p;
+  volatile std::sig_atomic_t stop = 1;
+  FollowOptions follow;
+  follow.follow = true;
+  follow.stop = &stop;
+  LineReader reader(p.fds[0], "pipe", follow);
+  p.Write("done\nhalf");
+  p.Close();
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line, "done");
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line, "half");
+  EXPECT_FALSE(reader.Next(&line));
+}
+
+TEST(LineReader, AReadErrorNamesTheInput) {
+  const int fd = ::open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  LineReader reader(fd, "somewhere");
+  std::string_view line;
+  try {
+    reader.Next(&line);
+    ADD_FAILURE() << "read a directory";
+  } catch (const IoError& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot read 'somewhere': Is a directory");
+  }
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace talvo::tool

@@ -1,0 +1,74 @@
+#include "tools/output.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <utility>
+
+namespace talvo::tool {
+
+std::string DescribeError(std::string_view what, std::string_view path, int error_number) {
+  std::string out(what);
+  out += " '";
+  out += path;
+  out += "': ";
+  out += std::strerror(error_number);
+  return out;
+}
+
+Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+  struct stat st {};
+  live_ = ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode);
+  buffer_.reserve(kBlock + 4096);
+}
+
+Output Output::OpenFile(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw IoError(DescribeError("cannot write", path, errno));
+  Output out(fd, path);
+  out.owned_ = true;
+  return out;
+}
+
+Output::Output(Output&& other) noexcept
+    : fd_(other.fd_),
+      owned_(std::exchange(other.owned_, false)),
+      live_(other.live_),
+      name_(std::move(other.name_)),
+      buffer_(std::move(other.buffer_)) {}
+
+Output::~Output() {
+  try {
+    Flush();
+  } catch (const IoError&) {
+    // Reported by the explicit Flush() of a normal run; nothing to add here.
+  }
+  if (owned_) ::close(fd_);
+}
+
+void Output::EndRow() {
+  if (live_ || buffer_.size() >= kBlock) Flush();
+}
+
+void Output::Flush() {
+  std::size_t done = 0;
+  while (done < buffer_.size()) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      buffer_.clear();
+      throw IoError(DescribeError("cannot write", name_, e));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  buffer_.clear();
+}
+
+}  // namespace talvo::tool

@@ -1,0 +1,60 @@
+// Buffered output to a file descriptor, for the rows the tool writes.
+//
+// Rows are collected in one reused buffer and written in large blocks. When
+// the destination is not a regular file (a terminal, a pipe, a socket) each
+// row is written as soon as it is complete, so that a live feed shows every
+// call as it arrives.
+#ifndef TALVO_TOOLS_OUTPUT_H_
+#define TALVO_TOOLS_OUTPUT_H_
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace talvo::tool {
+
+// A failure to read or write a file; what() is one line naming the file.
+class IoError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "<what> '<path>': <strerror(error_number)>".
+std::string DescribeError(std::string_view what, std::string_view path, int error_number);
+
+class Output {
+ public:
+  // Writes to `fd`, which the Output does not own; `name` is used in messages.
+  Output(int fd, std::string name);
+  // Opens (creates or truncates) `path` for writing. Throws IoError.
+  static Output OpenFile(const std::string& path);
+  ~Output();
+  Output(Output&& other) noexcept;
+  Output& operator=(Output&&) = delete;
+  Output(const Output&) = delete;
+
+  // The row buffer: append to it, then call EndRow().
+  std::string& buffer() { return buffer_; }
+  void Write(std::string_view text) { buffer_.append(text); }
+
+  // Marks the end of a row: flushes at once on a live destination, otherwise
+  // when the buffer is large. Throws IoError when a write fails.
+  void EndRow();
+  // Writes out everything buffered. Throws IoError.
+  void Flush();
+
+  bool live() const { return live_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  static constexpr std::size_t kBlock = 1 << 16;
+  int fd_;
+  bool owned_ = false;
+  bool live_ = false;
+  std::string name_;
+  std::string buffer_;
+};
+
+}  // namespace talvo::tool
+
+#endif  // TALVO_TOOLS_OUTPUT_H_
