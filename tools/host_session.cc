@@ -1,0 +1,200 @@
+#include "tools/host_session.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+
+namespace talvo::tool {
+namespace {
+
+// CallIndex passed in: the driver sets -1 or the index when assembly starts,
+// so a value still unchanged afterwards says that assembly did not run.
+constexpr int32_t kIndexUntouched = INT32_MIN;
+
+RecordKind KindOf(uint32_t flags) {
+  // The order in which the driver's final step decides the outcome.
+  if ((flags & TALVO_FLAG_INTERNAL) != 0) return RecordKind::kInternal;
+  if ((flags & TALVO_FLAG_OUTGOING) != 0) return RecordKind::kOutgoing;
+  if ((flags & TALVO_FLAG_INCOMING) != 0) return RecordKind::kIncoming;
+  return RecordKind::kOutgoing;  // an appended record always carries one of the three
+}
+
+}  // namespace
+
+std::string_view KindWord(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::kOutgoing: return "outgoing";
+    case RecordKind::kIncoming: return "incoming";
+    case RecordKind::kInternal: return "internal";
+    case RecordKind::kDuty: return "duty";
+  }
+  return "outgoing";
+}
+
+HostSession::HostSession(const std::string& settings_name) {
+  static const LineListOps ops = {&HostSession::ListCount, &HostSession::ListGet, &HostSession::ListDelete};
+  list_.list.ops = &ops;
+  list_.owner = this;
+  carry_.text.Assign = &HostSession::CarryAssign;
+  carry_.owner = this;
+  texts_.reserve(8);
+  numbers_.reserve(8);
+
+  handle_ = DrvGetHandle();
+  if (handle_ == 0) throw std::runtime_error("the driver has no free handle");
+  std::vector<unsigned char> name(1 + settings_name.size());
+  name[0] = static_cast<unsigned char>(std::min<std::size_t>(settings_name.size(), 255));
+  std::memcpy(name.data() + 1, settings_name.data(), settings_name.size());
+  DrvInitDriver(handle_, name.data(), &index_base_);
+}
+
+HostSession::~HostSession() {
+  if (started_) End();
+  DrvProcessClose(handle_);
+}
+
+void HostSession::Start() {
+  static const unsigned char kNoText[1] = {0};
+  DrvProcessStart(kNoText);
+  started_ = true;
+}
+
+void HostSession::End() {
+  static const unsigned char kNoText[1] = {0};
+  DrvProcessEnd(kNoText);
+  started_ = false;
+}
+
+int32_t HostSession::ListCount(LineList* self) {
+  return static_cast<int32_t>(reinterpret_cast<ListBase*>(self)->owner->count_);
+}
+
+int32_t HostSession::ListGet(LineList* self, int32_t i, const char** text, int32_t* length) {
+  HostSession& s = *reinterpret_cast<ListBase*>(self)->owner;
+  if (i < 0 || static_cast<std::size_t>(i) >= s.count_) return 1;
+  const std::string& line = s.texts_[static_cast<std::size_t>(i)];
+  if (line.size() > static_cast<std::size_t>(INT32_MAX)) return 1;
+  *text = line.data();
+  *length = static_cast<int32_t>(line.size());
+  return 0;
+}
+
+int32_t HostSession::ListDelete(LineList* self, int32_t i) {
+  HostSession& s = *reinterpret_cast<ListBase*>(self)->owner;
+  if (i < 0 || static_cast<std::size_t>(i) >= s.count_) return 1;
+  const auto at = static_cast<std::ptrdiff_t>(i);
+  const auto end = static_cast<std::ptrdiff_t>(s.count_);
+  s.deleted_.push_back(s.numbers_[static_cast<std::size_t>(i)]);
+  // The deleted text moves behind the list, so its slot keeps its capacity.
+  std::rotate(s.texts_.begin() + at, s.texts_.begin() + at + 1, s.texts_.begin() + end);
+  std::rotate(s.numbers_.begin() + at, s.numbers_.begin() + at + 1, s.numbers_.begin() + end);
+  --s.count_;
+  return 0;
+}
+
+void HostSession::CarryAssign(HostText* self, const char* text, int32_t length) {
+  HostSession& s = *reinterpret_cast<CarryBase*>(self)->owner;
+  if (text == nullptr || length <= 0) {
+    s.carry_text_.clear();
+  } else {
+    s.carry_text_.assign(text, static_cast<std::size_t>(length));
+  }
+}
+
+void HostSession::Append(std::string_view text, uint64_t number) {
+  if (count_ == texts_.size()) {
+    texts_.emplace_back(text);
+    numbers_.push_back(number);
+  } else {
+    texts_[count_].assign(text.data(), text.size());
+    numbers_[count_] = number;
+  }
+  ++count_;
+}
+
+LineSpan HostSession::ListSpan() const {
+  if (count_ == 0) return {};
+  return {numbers_[0], numbers_[count_ - 1]};
+}
+
+void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& sink) {
+  if (new_record_) {
+    std::memset(&records_[0], 0, sizeof(CallRecord));
+    new_record_ = false;
+  }
+  Append(line, line_number);
+  carry_text_.clear();
+  deleted_.clear();
+
+  unsigned char date[7] = {};
+  int32_t call_index = kIndexUntouched;
+  int32_t error_code = 0;
+  record_count_ = 0;  // every record is read out right after the call that appends it
+  const int32_t result = DrvProcessLine(handle_, &list_.list, &carry_.text, records_.data(), date,
+                                        &record_count_, &call_index, &error_code);
+  sink.OnLine({line_number, result, error_code, !deleted_.empty() && !carry_text_.empty()});
+  if (result == TALVO_RESULT_INCOMPLETE) return;
+
+  // The driver is done with the buffered lines: they form the record, or are
+  // rejected together.
+  const LineSpan span = ListSpan();
+  const std::string_view call_date(reinterpret_cast<const char*>(date + 1), std::min<uint8_t>(date[0], 6));
+  const bool assembled = call_index != kIndexUntouched;
+  const int32_t appended = std::clamp<int32_t>(record_count_, 0, TALVO_RECORD_ENTRIES);
+
+  if (result == TALVO_RESULT_DUTY || (result == TALVO_RESULT_RECORD && appended > 0)) {
+    const int32_t n = result == TALVO_RESULT_DUTY ? 1 : appended;
+    for (int32_t i = 0; i < n; ++i) {
+      const CallRecord& r = records_[static_cast<std::size_t>(i)];
+      DecodedRecord out;
+      out.kind = result == TALVO_RESULT_DUTY ? RecordKind::kDuty : KindOf(r.Flags);
+      out.record = &r;
+      out.call_date = call_date;
+      out.call_index = assembled ? call_index : -1;
+      out.error_code = error_code;
+      out.lines = span;
+      sink.OnRecord(out);
+    }
+  } else if (span.count() > 0) {
+    Reject out;
+    out.kind = RejectKind::kRejected;
+    out.lines = span;
+    out.error_code = error_code;
+    out.first_text = texts_[0];
+    if (assembled) {
+      out.record = &records_[0];
+      out.call_date = call_date;
+      out.call_index = call_index;
+    }
+    sink.OnReject(out);
+  }
+
+  count_ = 0;
+  if (!carry_text_.empty()) {
+    // The first line of the next record.
+    Append(carry_text_, deleted_.empty() ? line_number : deleted_.back());
+  } else {
+    for (uint64_t number : deleted_) {
+      Reject out;
+      out.kind = RejectKind::kDropped;
+      out.lines = {number, number};
+      sink.OnReject(out);
+    }
+  }
+  new_record_ = true;
+}
+
+void HostSession::EndOfInput(HostSink& sink) {
+  if (count_ > 0) {
+    Reject out;
+    out.kind = RejectKind::kBuffered;
+    out.lines = ListSpan();
+    out.first_text = texts_[0];
+    sink.OnReject(out);
+  }
+  count_ = 0;
+  new_record_ = true;
+}
+
+}  // namespace talvo::tool

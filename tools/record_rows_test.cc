@@ -1,0 +1,177 @@
+#include "tools/record_rows.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace talvo::tool {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(IsoDate, TwoDigitYearsPivotAtNinety) {
+  struct Case {
+    std::string in;
+    std::string want;
+  } cases[] = {
+      {"260315", "2026-03-15"}, {"000101", "2000-01-01"}, {"891231", "2089-12-31"},
+      {"900101", "1990-01-01"}, {"991231", "1999-12-31"},
+      // Not six digits: passed on as it stands.
+      {"", ""}, {"26031", "26031"}, {"2603a5", "2603a5"}, {"2603150", "2603150"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    AppendIsoDate(out, c.in);
+    EXPECT_EQ(out, c.want) << c.in;
+  }
+}
+
+TEST(FlagWords, OnlyTheFlagsTheKindDoesNotSay) {
+  struct Case {
+    uint32_t in;
+    std::string want;
+  } cases[] = {
+      {0, ""},
+      {TALVO_FLAG_OUTGOING | TALVO_FLAG_INCOMING | TALVO_FLAG_INTERNAL, ""},
+      {TALVO_FLAG_PRIVATE, "private"},
+      {TALVO_FLAG_ORIGINATING | TALVO_FLAG_CONVERTED, "converted+originating-extension"},
+      {TALVO_FLAG_FOREIGN | TALVO_FLAG_PRIVATE | TALVO_FLAG_CONVERTED | TALVO_FLAG_ORIGINATING,
+       "private+converted+foreign+originating-extension"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    AppendFlagWords(out, c.in, '+');
+    EXPECT_EQ(out, c.want) << c.in;
+  }
+}
+
+TEST(ErrorWords, EveryCodeOfTheTableHasWords) {
+#define CHECK_WORDS_(code, name, text) EXPECT_EQ(ErrorWords(code), std::string_view(text)) << code;
+  TALVO_ERROR_CODES(CHECK_WORDS_)
+#undef CHECK_WORDS_
+  EXPECT_EQ(ErrorWords(1), "unknown error code");
+  EXPECT_EQ(ErrorWords(-7), "unknown error code");
+  EXPECT_TRUE(IsNonRejectingTest(32));
+  EXPECT_TRUE(IsNonRejectingTest(45));
+  EXPECT_FALSE(IsNonRejectingTest(20));
+  EXPECT_FALSE(IsNonRejectingTest(46));
+}
+
+TEST(VisibleText, EscapesBytesAndCutsLongLines) {
+  struct Case {
+    std::string in;
+    std::string want;
+  } cases[] = {
+      {"CALL 215", "CALL 215"},
+      {std::string("a\0\t\\", 4), "a\\x00\\x09\\x5C"},
+      {"\xE9\x7F", "\\xE9\\x7F"},
+      {"abcdefghi", "abcdefgh..."},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    AppendVisible(out, c.in, 8);
+    EXPECT_EQ(out, c.want) << c.in;
+  }
+}
+
+// A record whose texts need quoting and escaping.
+CallRecord AwkwardRecord() {
+  CallRecord r;
+  std::memset(&r, 0, sizeof r);
+  auto put = [](auto& field, const std::string& text) {
+    field.length = static_cast<uint8_t>(text.size());
+    std::memcpy(field.chars, text.data(), text.size());
+  };
+  put(r.Extension, "2,15");
+  put(r.SecondExtension, "a\"b");
+  put(r.Number, "05\xE9");
+  put(r.TrunkGroup, "0");
+  put(r.Trunk, "12");
+  put(r.TCode, std::string("x\0y", 3));
+  r.StartMinute = 23 * 60 + 59;
+  r.StartSecond = 7;
+  r.Duration = 3600;
+  r.RingSeconds = 255;
+  r.Pulses = -3;
+  r.Flags = TALVO_FLAG_INCOMING | TALVO_FLAG_FOREIGN;
+  r.Account.length = 200;  // a length byte past the field: read as the field's 12 characters
+  std::memcpy(r.Account.chars, "123456789012", 12);
+  return r;
+}
+
+// An Output into a pipe, read back after Flush().
+struct Captured {
+  Captured() {
+    EXPECT_EQ(::pipe(fds), 0);
+    out = std::make_unique<Output>(fds[1], "pipe");
+  }
+  ~Captured() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  std::string Text() {
+    out->Flush();
+    char buf[4096];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+  }
+  int fds[2];
+  std::unique_ptr<Output> out;
+};
+
+TEST(RecordWriter, CsvRow) {
+  const CallRecord r = AwkwardRecord();
+  DecodedRecord d{RecordKind::kIncoming, &r, "991231", 17, 0, {4, 5}};
+  Captured c;
+  RecordWriter w(*c.out, RowFormat::kCsv, true);
+  w.Write(d, "in,put");
+  EXPECT_EQ(c.Text(),
+            "1999-12-31,23:59:07,3600,255,incoming,\"2,15\",\"a\"\"b\",05\xE9,0,12,"
+            "123456789012,x\0y,-3,17,foreign,\"in,put\",4,5\n"s);
+}
+
+TEST(RecordWriter, JsonRow) {
+  const CallRecord r = AwkwardRecord();
+  DecodedRecord d{RecordKind::kDuty, &r, "", -1, 0, {1, 1}};
+  Captured c;
+  RecordWriter w(*c.out, RowFormat::kJsonl, false);
+  w.Header();
+  w.Write(d, "-");
+  EXPECT_EQ(c.Text(),
+            "{\"date\":\"\",\"start\":\"23:59:07\",\"duration\":3600,\"ring\":255,\"kind\":\"duty\","
+            "\"extension\":\"2,15\",\"second_extension\":\"a\\\"b\",\"number\":\"05\\u00E9\",\"trunk_group\":\"0\","
+            "\"trunk\":\"12\",\"account\":\"123456789012\",\"code\":\"x\\u0000y\",\"pulses\":-3,\"index\":-1,"
+            "\"flags\":[\"foreign\"]}\n");
+}
+
+TEST(RejectWriter, Rows) {
+  struct Case {
+    Reject in;
+    std::string want_csv;
+  } cases[] = {
+      {{RejectKind::kRejected, {3, 4}, 102, "CALL,1", nullptr, "", -1},
+       "f,3,4,rejected,102,CHK2 marker did not match,\"CALL,1\"\n"},
+      {{RejectKind::kRejected, {7, 7}, 0, "--", nullptr, "", -1},
+       "f,7,7,rejected,0,no call record (no reason recorded),--\n"},
+      {{RejectKind::kBuffered, {9, 10}, 0, "CALL", nullptr, "", -1},
+       "f,9,10,incomplete,,\"still buffered at the end of the input: an incomplete record, or a local or "
+       "duty-call record waiting for its next line\",CALL\n"},
+  };
+  for (const Case& c : cases) {
+    Captured csv;
+    RejectWriter(*csv.out, RowFormat::kCsv).Write(c.in, "f");
+    EXPECT_EQ(csv.Text(), c.want_csv);
+  }
+  Captured json;
+  RejectWriter(*json.out, RowFormat::kJsonl).Write(cases[2].in, "f");
+  EXPECT_EQ(json.Text().find(
+                "{\"input\":\"f\",\"first_line\":9,\"last_line\":10,\"status\":\"incomplete\",\"error\":null,"),
+            0u);
+}
+
+}  // namespace
+}  // namespace talvo::tool
