@@ -52,8 +52,21 @@ extern "C" {
 /* TALVO_CALL is the calling convention of the exports and of the host's
  * callbacks. On the 32-bit Windows build it is the host's register convention
  * (first three arguments in EAX, EDX, ECX, the rest on the stack, callee pops);
- * elsewhere it is the platform's ordinary convention. */
+ * elsewhere it is the platform's ordinary convention.
+ *
+ * TALVO_REGISTER_ABI is defined iff TALVO_CALL is that register convention.
+ * The host pushes the stack arguments (the fourth and later) in declaration
+ * order, so the fourth lies highest; GCC pushes them right to left. Under
+ * TALVO_REGISTER_ABI a prototype therefore lists its stack arguments in
+ * reverse: the same values then land in the same registers and stack slots as
+ * the host's call puts them. Only DrvProcessLine (five stack arguments) is
+ * affected. Functions with at most four arguments need no reversal: Get of
+ * LineListOps has one stack argument, DrvInitDriver, Count, Delete and
+ * Assign travel in registers only. The callee pops its stack arguments
+ * (DrvProcessLine: 20 bytes, Get: 4 bytes). A Boolean result comes back in AL
+ * (uint8_t). */
 #if defined(_WIN32) && defined(__i386__) && defined(__GNUC__)
+#  define TALVO_REGISTER_ABI 1
 #  define TALVO_CALL __attribute__((regparm(3), stdcall))
 #else
 #  define TALVO_CALL
@@ -255,10 +268,21 @@ TALVO_EXPORT uint8_t TALVO_CALL DrvProcessStart(const unsigned char *text);
  *   errorCode      the first failure of the call; the host passes 0.
  * Returns a TALVO_RESULT_* value. A bad handle, a NULL argument, an empty list
  * or a failing Get give TALVO_RESULT_NO_RECORD with nothing written. */
+#if defined(TALVO_REGISTER_ABI)
+/* The host's order, with the five stack arguments reversed for GCC (see
+ * TALVO_REGISTER_ABI): the host pushes records first and errorCode last, and
+ * the function removes the 20 bytes. A C host built with this header passes
+ * its arguments in the order written here. */
+TALVO_EXPORT int32_t TALVO_CALL DrvProcessLine(int32_t index, LineList *lines, HostText *carryOverLine,
+                                               int32_t *errorCode, int32_t *callIndex,
+                                               int32_t *recordCount, unsigned char *callDate,
+                                               CallRecord *records);
+#else
 TALVO_EXPORT int32_t TALVO_CALL DrvProcessLine(int32_t index, LineList *lines, HostText *carryOverLine,
                                                CallRecord *records, unsigned char *callDate,
                                                int32_t *recordCount, int32_t *callIndex,
                                                int32_t *errorCode);
+#endif
 
 /* Closes the processing run: releases the conversion table. `text` is not used. */
 TALVO_EXPORT void TALVO_CALL DrvProcessEnd(const unsigned char *text);

@@ -97,10 +97,19 @@ TALVO_EXPORT uint8_t TALVO_CALL DrvProcessStart(const unsigned char* text) {
   return 1;
 }
 
+#if defined(TALVO_REGISTER_ABI)
+// The stack arguments in reverse, so that GCC reads them where the host pushed
+// them (see TALVO_REGISTER_ABI in talvo/driver.h).
+TALVO_EXPORT int32_t TALVO_CALL DrvProcessLine(int32_t index, LineList* lines, HostText* carryOverLine,
+                                               int32_t* errorCode, int32_t* callIndex,
+                                               int32_t* recordCount, unsigned char* callDate,
+                                               CallRecord* records) {
+#else
 TALVO_EXPORT int32_t TALVO_CALL DrvProcessLine(int32_t index, LineList* lines, HostText* carryOverLine,
                                                CallRecord* records, unsigned char* callDate,
                                                int32_t* recordCount, int32_t* callIndex,
                                                int32_t* errorCode) {
+#endif
   if (!talvo::ListUsable(lines) || carryOverLine == nullptr || carryOverLine->Assign == nullptr ||
       records == nullptr || callDate == nullptr || recordCount == nullptr || callIndex == nullptr ||
       errorCode == nullptr) {
