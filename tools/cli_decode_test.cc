@@ -1,0 +1,366 @@
+// talvo decode, run as a program: line endings, edge inputs, the accounting
+// of every line, formats, exit codes and live feeds.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/tool_test_support.h"
+
+namespace talvo::tool::testing {
+namespace {
+
+const std::string kCall1 = "260315 13:05:07 00:01:35 215  0521234567           003";
+const std::string kHeader = "---- call report, page 1 ----";
+const std::string kCall2 = "260315 13:07:00 00:00:12 216  0044123456789        001";
+
+std::string Settings() { return TestData("one_line.ini"); }
+
+std::string Join(const std::vector<std::string>& lines, const std::string& end, bool final_end = true) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    out += lines[i];
+    if (final_end || i + 1 < lines.size()) out += end;
+  }
+  return out;
+}
+
+// Decodes `input` with the records and rejects in files, and checks that
+// every input line is in exactly one record row or reject row.
+void ExpectEveryLineAccounted(const std::string& settings, const std::string& input, const std::string& why) {
+  ScratchDir dir;
+  const std::string report = dir.Write("report.txt", input);
+  const RunResult r = RunTool({"decode", "-q", "--settings", settings, "--line-numbers", "-o", dir.path() + "/out.csv",
+                               "--rejects", dir.path() + "/rejects.csv", report});
+  ASSERT_EQ(r.exit_code, 0) << why << "\n" << r.err;
+  const std::size_t lines = CountLines(input);
+  std::vector<int> seen(lines + 1, 0);
+  auto mark = [&](const std::string& first, const std::string& last) {
+    for (std::size_t n = std::stoul(first); n <= std::stoul(last); ++n) {
+      ASSERT_LE(n, lines) << why;
+      ++seen[n];
+    }
+  };
+  const auto records = CsvRows(dir.Read("out.csv"));
+  for (std::size_t i = 1; i < records.size(); ++i) mark(records[i][16], records[i][17]);
+  const auto rejects = CsvRows(dir.Read("rejects.csv"));
+  ASSERT_FALSE(rejects.empty()) << why << ": the reject file has its header";
+  for (std::size_t i = 1; i < rejects.size(); ++i) mark(rejects[i][1], rejects[i][2]);
+  for (std::size_t n = 1; n <= lines; ++n) EXPECT_EQ(seen[n], 1) << why << ": line " << n;
+}
+
+TEST(TalvoDecode, EveryLineEndingGivesTheSameRows) {
+  const std::vector<std::string> lines = {kCall1, kHeader, kCall2};
+  const RunResult want = RunTool({"decode", "-q", "--settings", Settings(), "--line-numbers"}, Join(lines, "\n"));
+  ASSERT_EQ(want.exit_code, 0) << want.err;
+  ASSERT_EQ(CsvRows(want.out).size(), 3u) << want.out;
+  struct Case {
+    std::string in;
+    std::string name;
+  } cases[] = {
+      {Join(lines, "\r\n"), "CRLF"},
+      {Join(lines, "\r"), "CR"},
+      {Join(lines, "\n", false), "LF, no final end"},
+      {Join(lines, "\r\n", false), "CRLF, no final end"},
+      {Join(lines, "\r", false), "CR, no final end"},
+      {kCall1 + "\r\n" + kHeader + "\r" + kCall2 + "\n", "mixed"},
+  };
+  for (const Case& c : cases) {
+    const RunResult got = RunTool({"decode", "-q", "--settings", Settings(), "--line-numbers"}, c.in);
+    EXPECT_EQ(got.exit_code, 0) << c.name;
+    EXPECT_EQ(got.out, want.out) << c.name;
+    EXPECT_EQ(got.err, want.err) << c.name;
+  }
+}
+
+TEST(TalvoDecode, EveryLineIsInARecordOrReported) {
+  struct Case {
+    std::string settings;
+    std::string in;
+    std::string name;
+  } cases[] = {
+      {Settings(), Join({kCall1, kHeader, kCall2}, "\r\n"), "CRLF"},
+      {Settings(), Join({kCall1, kCall2}, "\n", false), "no final newline"},
+      {Settings(), "", "empty input"},
+      {Settings(), "\n\n\r\n", "blank lines only"},
+      {Settings(), kCall1 + "\n" + std::string(1 << 20, '7') + "\n" + kCall2 + "\n", "a 1 MB line"},
+      {Settings(), kCall1 + "\n" + std::string("a\0b\xE9\xFF", 5) + "\n" + kCall2 + std::string("\0\x80", 2) + "\n",
+       "NUL and high bytes"},
+      {TestData("two_line.ini"), Join({"CALL 260315 13:05:07 00:01:35 215", "  TO 0521234567           003",
+                                       "LOCAL 260315 14:00 215 216", "DUTY 260315 15:30 215 12",
+                                       "CALL 260315 16:00:00 00:00:10 216", "  XX 0521234567           003",
+                                       "CALL 260316 09:00:00 00:02:00 217"},
+                                      "\n", false),
+       "two-line layout with carried lines and a record left open"},
+      {TestData("two_line.ini"), "DUTY 260315 15:30 215 12\nDUTY 260315 15:31 216 34\nx\n", "duty lines"},
+  };
+  for (const Case& c : cases) ExpectEveryLineAccounted(c.settings, c.in, c.name);
+}
+
+TEST(TalvoDecode, WritesCsvRowsWithTheDateInFull) {
+  const RunResult r = RunTool({"decode", "-q", "--settings", Settings(), TestData("one_line.txt")});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out,
+            "date,start,duration,ring,kind,extension,second_extension,number,trunk_group,trunk,account,code,pulses,"
+            "index,flags\n"
+            "2026-03-15,13:05:07,95,0,outgoing,215,,0521234567,0,3,,,0,-1,\n"
+            "2026-03-15,13:07:00,12,0,outgoing,216,,0044123456789,0,1,,,0,-1,\n"
+            "1999-12-31,08:00:00,600,0,outgoing,300,,0800123,0,2,,,0,-1,\n");
+}
+
+TEST(TalvoDecode, WritesJsonLines) {
+  const RunResult r = RunTool({"decode", "-q", "--format", "jsonl", "--settings", Settings()}, kCall1 + "\n");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"date\":\"2026-03-15\",\"start\":\"13:05:07\",\"duration\":95,\"ring\":0,\"kind\":\"outgoing\","
+            "\"extension\":\"215\",\"second_extension\":\"\",\"number\":\"0521234567\",\"trunk_group\":\"0\","
+            "\"trunk\":\"3\",\"account\":\"\",\"code\":\"\",\"pulses\":0,\"index\":-1,\"flags\":[]}\n");
+}
+
+TEST(TalvoDecode, RejectRowsShowNulAndHighBytesReadably) {
+  const std::string odd("a\0b\xE9", 4);
+  const RunResult csv = RunTool({"decode", "-q", "--settings", Settings()}, odd + "\n");
+  EXPECT_EQ(csv.exit_code, 0);
+  EXPECT_NE(csv.err.find("-,1,1,rejected,0,no call record (no reason recorded),a\\x00b\\xE9\n"), std::string::npos)
+      << csv.err;
+  const RunResult json = RunTool({"decode", "-q", "--format", "jsonl", "--settings", Settings()}, odd + "\n");
+  EXPECT_NE(json.err.find("\"text\":\"a\\u0000b\\u00E9\"}"), std::string::npos) << json.err;
+  for (char c : json.err) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "JSON output is plain ASCII";
+}
+
+TEST(TalvoDecode, AOneMegabyteLineIsRejectedAndTheNextLinesDecode) {
+  const std::string input = std::string(1 << 20, 'x') + "\n" + kCall2 + "\n";
+  const RunResult r = RunTool({"decode", "--settings", Settings()}, input);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(CsvRows(r.out).size(), 2u);
+  const auto rejects = RowsWhere(r.err, 3, "rejected");
+  ASSERT_EQ(rejects.size(), 1u) << r.err.substr(0, 400);
+  EXPECT_EQ(rejects[0][1], "1");
+  EXPECT_EQ(rejects[0][6], std::string(200, 'x') + "...");
+  EXPECT_NE(r.err.find("talvo: 2 lines read from 1 input: 1 in records, 1 reported"), std::string::npos);
+}
+
+TEST(TalvoDecode, EmptyInputGivesTheHeaderAlone) {
+  const RunResult r = RunTool({"decode", "--settings", Settings()});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(CsvRows(r.out).size(), 1u);
+  EXPECT_NE(r.err.find("talvo: 0 lines read from 1 input: 0 in records, 0 reported"), std::string::npos) << r.err;
+}
+
+TEST(TalvoDecode, ReportsLinesStillBufferedAtTheEnd) {
+  const RunResult r = RunTool({"decode", "--settings", TestData("two_line.ini"), "--line-numbers"},
+                              "CALL 260315 13:05:07 00:01:35 215\n  TO 0521234567           003\n"
+                              "CALL 260316 09:10:00 00:00:05 218\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(RowsWhere(r.out, 4, "outgoing").size(), 1u) << r.out;
+  const auto open = RowsWhere(r.err, 3, "incomplete");
+  ASSERT_EQ(open.size(), 1u) << r.err;
+  EXPECT_EQ(open[0][1], "3");
+  EXPECT_EQ(open[0][2], "3");
+  EXPECT_EQ(open[0][4], "");
+}
+
+TEST(TalvoDecode, RecordsOfSeveralLinesNameTheirLines) {
+  const RunResult r = RunTool({"decode", "-q", "--settings", TestData("two_line.ini"), "--line-numbers",
+                               TestData("two_line.txt")});
+  EXPECT_EQ(r.exit_code, 0);
+  const auto rows = CsvRows(r.out);
+  ASSERT_EQ(rows.size(), 4u) << r.out;
+  EXPECT_EQ(rows[1][16] + "-" + rows[1][17], "1-2");  // a two-line call
+  EXPECT_EQ(rows[2][4], "internal");                 // the local call, ended by the next line
+  EXPECT_EQ(rows[2][16] + "-" + rows[2][17], "3-3");
+  EXPECT_EQ(rows[2][9], "9999");
+}
+
+TEST(TalvoDecode, ExitCodes) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int want;
+  } cases[] = {
+      {{"decode", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n", 0},
+      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n", 1},
+      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n", 0},
+      {{"decode"}, "", 2},
+      {{"decode", "--settings", Settings(), "--format", "xml"}, "", 2},
+      {{"decode", "--settings", Settings(), "--no-such-option"}, "", 2},
+      {{"frobnicate"}, "", 2},
+      {{}, "", 2},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += a + " ";
+    const RunResult r = RunTool(c.args, c.input);
+    EXPECT_EQ(r.exit_code, c.want) << shown << "\n" << r.err;
+    if (c.want == 2) {
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": one line\n" << r.err;
+    }
+  }
+}
+
+TEST(TalvoDecode, FilesThatCannotBeReadStopTheRunNamingTheFile) {
+  ScratchDir dir;
+  const std::string locked = dir.Write("locked.txt", kCall1 + "\n");
+  ::chmod(locked.c_str(), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string names;
+  } cases[] = {
+      {{"decode", "--settings", dir.path() + "/missing.ini"}, "settings file '" + dir.path() + "/missing.ini'"},
+      {{"decode", "--settings", Settings(), dir.path() + "/missing.txt"}, "'" + dir.path() + "/missing.txt'"},
+      {{"decode", "--settings", Settings(), dir.path()}, "'" + dir.path() + "': Is a directory"},
+      {{"decode", "--settings", Settings(), "--table", dir.path() + "/none.INT"}, "'" + dir.path() + "/none.INT'"},
+      {{"decode", "--settings", Settings(), "-o", dir.path() + "/no/such/dir.csv"}, dir.path() + "/no/such/dir.csv"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunTool(c.args, kCall1 + "\n");
+    EXPECT_EQ(r.exit_code, 2) << c.names;
+    EXPECT_EQ(r.out, "") << c.names;
+    EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  if (::geteuid() != 0) {  // root reads anything
+    const RunResult r = RunTool({"decode", "--settings", Settings(), locked});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+  }
+}
+
+TEST(TalvoDecode, ConversionTableFromAnotherFile) {
+  ScratchDir dir;
+  ASSERT_EQ(RunTool({"table", "build", "-", "-o", dir.path() + "/site.tbl"}, "0521,300\n").exit_code, 0);
+  // Relative names given with --table still reach their files: the tool
+  // changes directory only while the driver loads the table.
+  const RunResult r =
+      RunTool({"decode", "--settings", Settings(), "--table", "site.tbl", "-o", "out.csv"}, kCall1 + "\n", dir.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const auto rows = CsvRows(dir.Read("out.csv"));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][5], "300");
+  EXPECT_EQ(rows[1][6], "215");
+  EXPECT_EQ(rows[1][14], "converted");
+  EXPECT_NE(r.err.find("conversion table: site.tbl, 1 entry"), std::string::npos) << r.err;
+}
+
+TEST(TalvoDecode, SettingsNamesLongerThanTheDriverTakes) {
+  // The driver keeps only the first 80 characters of the settings file name.
+  ScratchDir dir;
+  std::string deep = dir.path();
+  while (deep.size() < 100) {
+    deep += "/a-rather-long-directory-name";
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+  }
+  std::ifstream in(Settings(), std::ios::binary);
+  std::ofstream(deep + "/one_line.ini", std::ios::binary) << in.rdbuf();
+  const std::string settings = deep + "/one_line.ini";
+  ASSERT_GT(settings.size(), 80u);
+  const RunResult want = RunTool({"decode", "-q", "--settings", Settings()}, kCall1 + "\n");
+  const RunResult got = RunTool({"decode", "-q", "--settings", settings}, kCall1 + "\n");
+  EXPECT_EQ(got.exit_code, 0) << got.err;
+  EXPECT_EQ(got.out, want.out);
+  EXPECT_EQ(CsvRows(got.out).size(), 2u);
+}
+
+TEST(TalvoDecode, TraceShowsEveryLineAndEveryRecord) {
+  const RunResult r = RunTool({"decode", "-q", "--trace", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n");
+  EXPECT_NE(r.err.find("trace: -:1: result 2 (record)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("trace:   = ext=215 ext2= tg=0 trunk=3 start=13:05:07 dur=95"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("trace: -:2: result 1 (no record)"), std::string::npos) << r.err;
+}
+
+TEST(TalvoDecode, RejectFileHasItsHeaderEvenWhenNothingIsRejected) {
+  ScratchDir dir;
+  const RunResult r =
+      RunTool({"decode", "-q", "--settings", Settings(), "--rejects", dir.path() + "/rejects.csv"}, kCall1 + "\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.Read("rejects.csv"), "input,first_line,last_line,status,error,reason,text\n");
+}
+
+// A running talvo with its standard output on a pipe.
+struct Running {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+};
+
+Running Start(const std::vector<std::string>& args) {
+  int out[2], err[2];
+  EXPECT_EQ(::pipe(out), 0);
+  EXPECT_EQ(::pipe(err), 0);
+  std::vector<std::string> store = {TALVO_TOOL_PATH};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::close(out[0]);
+    ::close(err[0]);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  return {pid, out[0], err[0]};
+}
+
+// Reads from `fd` until `text` has arrived or 10 seconds have passed.
+std::string ReadUntil(int fd, std::string& got, const std::string& text) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void Append(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+TEST(TalvoDecode, FollowsAGrowingReportAndShowsEachCallAsItArrives) {
+  ScratchDir dir;
+  const std::string report = dir.Write("live.txt", kCall1 + "\n");
+  Running t = Start({"decode", "--follow", "--poll-ms", "20", "--settings", Settings(), report});
+  std::string out;
+  ReadUntil(t.out, out, ",0521234567,");
+  EXPECT_NE(out.find(",215,,0521234567,"), std::string::npos) << "the first call, before the input ends";
+  Append(report, kCall2 + "\n");
+  ReadUntil(t.out, out, ",0044123456789,");
+  EXPECT_NE(out.find(",216,,0044123456789,"), std::string::npos) << "a call appended later";
+  Append(report, "260315 23:59:59 00:00:01 217  0044");  // no line end yet
+  ::usleep(200000);
+  ::kill(t.pid, SIGTERM);
+  std::string err;
+  ReadUntil(t.err, err, "conversion table");
+  int status = 0;
+  ::waitpid(t.pid, &status, 0);
+  ::close(t.out);
+  ::close(t.err);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(err.find("talvo: 3 lines read from 1 input"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace talvo::tool::testing

@@ -1,0 +1,115 @@
+// talvo: the command-line host of the driver. Parses the command line and
+// hands over to one of the commands; every failure becomes one line on
+// standard error and an exit code (0 success, 1 rejected lines under
+// --strict, 2 usage or I/O errors).
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+#include <new>
+#include <string>
+
+#include "talvo/driver.h"
+#include "tools/decode_command.h"
+#include "tools/output.h"
+#include "tools/settings_report.h"
+#include "tools/table_command.h"
+
+namespace {
+
+using talvo::tool::Output;
+
+std::string VersionText() {
+  unsigned char id[9] = {};
+  DrvProcessVer(id);
+  return std::string("talvo ") + TALVO_VERSION + ", driver \"" +
+         std::string(reinterpret_cast<const char*>(id + 1), id[0] > 8 ? 8 : id[0]) + "\"";
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, checks settings and\n"
+               "builds conversion tables.",
+               "talvo"};
+  app.set_version_flag("--version", VersionText());
+  app.require_subcommand(1);
+
+  talvo::tool::DecodeOptions decode;
+  std::string format = "csv";
+  CLI::App* decode_cmd = app.add_subcommand("decode", "Decode report lines into call records");
+  decode_cmd->add_option("--settings", decode.settings, "Settings file (section [pbx])")->required();
+  decode_cmd->add_option("--table", decode.table,
+                         "Conversion table to use instead of QUORCNVT.INT in the current directory");
+  decode_cmd->add_option("--format", format, "Output format")
+      ->check(CLI::IsMember({"csv", "jsonl"}))
+      ->capture_default_str();
+  decode_cmd->add_option("-o,--output", decode.output, "Write the records here instead of standard output");
+  decode_cmd->add_option("--rejects", decode.rejects,
+                         "Write lines that went into no record here instead of standard error");
+  decode_cmd->add_flag("--follow", decode.follow,
+                       "Keep reading the last input as it grows, until interrupted");
+  decode_cmd->add_option("--poll-ms", decode.poll_ms, "Pause between looks at a followed input")
+      ->check(CLI::Range(10, 60000))
+      ->capture_default_str();
+  decode_cmd->add_flag("--trace", decode.trace,
+                       "Show each line's result and each record's dump on standard error");
+  decode_cmd->add_flag("--strict", decode.strict, "Exit with 1 when any line went into no record");
+  decode_cmd->add_flag("--line-numbers", decode.line_numbers,
+                       "Add the input and its line numbers to every record row");
+  decode_cmd->add_flag("-q,--quiet", decode.quiet, "No summary at the end");
+  decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input");
+
+  CLI::App* table_cmd = app.add_subcommand("table", "Conversion table (QUORCNVT.INT) tools");
+  table_cmd->require_subcommand(1);
+  talvo::tool::TableBuildOptions build;
+  CLI::App* build_cmd = table_cmd->add_subcommand("build", "Write a table from a prefix,extension CSV list");
+  build_cmd->add_option("prefixes", build.input, "CSV list of prefix,extension rows; - for standard input")
+      ->required();
+  build_cmd->add_option("-o,--output", build.output, "Table file to write")->capture_default_str();
+  talvo::tool::TableDumpOptions dump;
+  CLI::App* dump_cmd = table_cmd->add_subcommand("dump", "List a table's entries and flag unusable ones");
+  dump_cmd->add_option("file", dump.file, "Table file")->required();
+  dump_cmd->add_flag("--strict", dump.strict, "Exit with 1 when any problem is found");
+
+  std::string settings_file;
+  bool settings_strict = false;
+  CLI::App* settings_cmd = app.add_subcommand("settings", "Show what the driver makes of a settings file");
+  settings_cmd->add_option("file", settings_file, "Settings file")->required();
+  settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+    std::cerr << "talvo: " << e.what() << " (see talvo --help)\n";
+    return 2;
+  }
+
+  Output out(1, "standard output");
+  Output err(2, "standard error");
+  if (decode_cmd->parsed()) {
+    decode.format = format == "jsonl" ? talvo::tool::RowFormat::kJsonl : talvo::tool::RowFormat::kCsv;
+    return talvo::tool::RunDecode(decode, err);
+  }
+  if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
+  if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
+  if (settings_cmd->parsed()) {
+    const int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
+    return settings_strict && warnings > 0 ? 1 : 0;
+  }
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const talvo::tool::IoError& e) {
+    std::cerr << "talvo: " << e.what() << "\n";
+  } catch (const std::bad_alloc&) {
+    std::cerr << "talvo: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "talvo: " << e.what() << "\n";
+  }
+  return 2;
+}
