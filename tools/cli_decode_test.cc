@@ -294,7 +294,7 @@ struct Running {
   int err = -1;
 };
 
-Running Start(const std::vector<std::string>& args) {
+Running Start(const std::vector<std::string>& args, int stdin_fd = -1) {
   int out[2], err[2];
   EXPECT_EQ(::pipe(out), 0);
   EXPECT_EQ(::pipe(err), 0);
@@ -305,6 +305,7 @@ Running Start(const std::vector<std::string>& args) {
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    if (stdin_fd >= 0) ::dup2(stdin_fd, 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::close(out[0]);
@@ -360,6 +361,37 @@ TEST(TalvoDecode, FollowsAGrowingReportAndShowsEachCallAsItArrives) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(err.find("talvo: 3 lines read from 1 input"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace talvo::tool::testing
+
+namespace talvo::tool::testing {
+namespace {
+
+TEST(TalvoDecode, ASignalEndsAnUnfinishedInputWithTheSummary) {
+  int in[2];
+  ASSERT_EQ(::pipe(in), 0);
+  Running t = Start({"decode", "--settings", Settings(), "--line-numbers"}, in[0]);
+  ::close(in[0]);
+  const std::string lines = kCall1 + "\n" + "CALL" + "\n";
+  ASSERT_EQ(::write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+  std::string out;
+  ReadUntil(t.out, out, ",-,1,1\n");
+  EXPECT_NE(out.find(",215,,0521234567,"), std::string::npos) << "written before the input ends";
+  std::string err;
+  ReadUntil(t.err, err, ",rejected,");  // both lines are in before the signal
+  ::kill(t.pid, SIGINT);
+  ReadUntil(t.err, err, "interrupted");
+  int status = 0;
+  ::waitpid(t.pid, &status, 0);
+  ::close(in[1]);
+  ::close(t.out);
+  ::close(t.err);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(err.find("talvo: 2 lines read from 1 input: 1 in records, 1 reported"), std::string::npos) << err;
+  EXPECT_NE(err.find("talvo: interrupted before the end of the input\n"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -23,8 +23,9 @@ volatile std::sig_atomic_t g_stop = 0;
 
 extern "C" void OnStopSignal(int) { g_stop = 1; }
 
-// SIGINT and SIGTERM end a followed input cleanly: the summary and the lines
-// still buffered are reported. No SA_RESTART, so a waiting read returns.
+// SIGINT and SIGTERM end the run cleanly: reading stops, the lines still
+// buffered and the summary are reported. No SA_RESTART, so a waiting read
+// returns at once.
 void CatchStopSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
@@ -239,9 +240,9 @@ int RunDecode(const DecodeOptions& options, Output& err) {
 
   Stats stats;
   DecodeSink sink(options, records, rejects, err, stats);
-  if (options.follow) CatchStopSignals();
+  CatchStopSignals();
   bool read_failed = false;
-  for (std::size_t i = 0; i < names.size(); ++i) {
+  for (std::size_t i = 0; i < names.size() && g_stop == 0; ++i) {
     FollowOptions follow;
     follow.follow = options.follow && i + 1 == names.size();
     follow.poll_ms = options.poll_ms;
@@ -250,7 +251,8 @@ int RunDecode(const DecodeOptions& options, Output& err) {
     sink.set_input(names[i]);
     try {
       std::string_view line;
-      while (reader.Next(&line)) {
+      // A followed input drains what has arrived before it stops.
+      while ((follow.follow || g_stop == 0) && reader.Next(&line)) {
         ++stats.lines_read;
         session->Feed(line, reader.line_number(), sink);
       }
@@ -267,7 +269,11 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   rejects.Flush();
   if (!options.quiet) WriteSummary(stats, names.size(), TableNote(table_source, table_bytes), err);
   err.Flush();
-  if (read_failed) return 2;
+  // A followed input ends with a signal; any other input ends by itself.
+  const bool interrupted = g_stop != 0 && !options.follow;
+  if (interrupted) err.Write("talvo: interrupted before the end of the input\n");
+  err.Flush();
+  if (read_failed || interrupted) return 2;
   return options.strict && stats.lines_reported > 0 ? 1 : 0;
 }
 
