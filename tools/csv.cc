@@ -2,8 +2,17 @@
 
 namespace talvo::tool {
 
+namespace {
+
+// True iff a field holding `c` must be quoted.
+constexpr bool NeedsQuotes(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
 void AppendCsvField(std::string& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  bool quote = false;
+  for (char c : field) quote |= NeedsQuotes(c);
+  if (!quote) {
     out.append(field);
     return;
   }

@@ -34,12 +34,16 @@ bool LineReader::Next(std::string_view* line) {
       if (scan_ < begin_) scan_ = begin_;
     }
     if (!skip_lf_) {
+      // The first LF, then the first CR before it: two vectorised scans.
       const char* data = buf_.data();
-      for (std::size_t p = scan_; p < end_; ++p) {
-        const char c = data[p];
-        if (c != '\n' && c != '\r') continue;
+      const auto* lf = static_cast<const char*>(std::memchr(data + scan_, '\n', end_ - scan_));
+      const char* limit = lf != nullptr ? lf : data + end_;
+      const auto* cr = static_cast<const char*>(std::memchr(data + scan_, '\r', static_cast<std::size_t>(limit - (data + scan_))));
+      const char* stop = cr != nullptr ? cr : lf;
+      if (stop != nullptr) {
+        const auto p = static_cast<std::size_t>(stop - data);
         *line = std::string_view(data + begin_, p - begin_);
-        skip_lf_ = c == '\r';
+        skip_lf_ = *stop == '\r';
         begin_ = scan_ = p + 1;
         ++line_number_;
         return true;
