@@ -172,3 +172,29 @@ TEST(TalvoSettings, AFileWithoutTheSectionOrNotThereAtAll) {
 
 }  // namespace
 }  // namespace talvo::tool::testing
+
+namespace talvo::tool {
+namespace {
+
+TEST(SectionKeys, FindsTheKeysOfTheFirstSectionOfThatName) {
+  struct Case {
+    std::string in;
+    bool found;
+    std::vector<std::string> keys;
+  } cases[] = {
+      {"", false, {}},
+      {"[other]\nA=1\n", false, {}},
+      {"[PBX]\r\nA=1\r\n ; B=2\r\n  C = 3 \r\nno equals\r\n[next]\r\nD=4", true, {"A", "C"}},
+      {"E=0\n[ pbx ]x\nA=\n[pbx]\nB=1\n", true, {"A"}},
+      {"[pbx\rA=1\rB=2", true, {"A", "B"}},
+      {std::string("\xFF\xFE[\0p\0b\0x\0]\0\n\0A\0=\0" "1\0", 20), true, {"A"}},
+  };
+  for (const Case& c : cases) {
+    const SectionKeys got = ListSectionKeys(c.in, "pbx");
+    EXPECT_EQ(got.found, c.found) << c.in;
+    EXPECT_EQ(got.keys, c.keys) << c.in;
+  }
+}
+
+}  // namespace
+}  // namespace talvo::tool

@@ -461,6 +461,13 @@ void Pad(std::string& out, std::string_view text, std::size_t width) {
 }  // namespace
 
 SectionKeys ListSectionKeys(std::string_view content, std::string_view section) {
+  // A UTF-16LE file (FF FE first) is read by its low bytes: enough to find
+  // ASCII section and key names.
+  std::string narrowed;
+  if (content.size() >= 2 && content[0] == '\xFF' && content[1] == '\xFE') {
+    for (std::size_t i = 2; i < content.size(); i += 2) narrowed += content[i];
+    content = narrowed;
+  }
   SectionKeys out;
   bool inside = false;
   bool done = false;

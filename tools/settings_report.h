@@ -20,7 +20,8 @@ namespace talvo::tool {
 // The keys of the first section named `section` (letter case ignored) of a
 // settings file's text, in file order, as the profile reader finds them:
 // lines end at CR or LF, blanks around a line are ignored, ';' starts a
-// comment line, a key line is "key=value".
+// comment line, a key line is "key=value". A UTF-16LE text (FF FE first) is
+// read by the low byte of each character.
 struct SectionKeys {
   bool found = false;
   std::vector<std::string> keys;
