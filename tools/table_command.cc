@@ -5,6 +5,11 @@
 #include "tools/table_file.h"
 
 namespace talvo::tool {
+namespace {
+
+std::string Entries(std::size_t n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
+
+}  // namespace
 
 int RunTableBuild(const TableBuildOptions& options, Output& err) {
   const std::string text = ReadWholeFile(options.input, "prefix list");
@@ -18,7 +23,7 @@ int RunTableBuild(const TableBuildOptions& options, Output& err) {
     return 2;
   }
   WriteFileAtomically(options.output, EncodeTable(entries));
-  err.Write("talvo: wrote " + std::to_string(entries.size()) + " entries to " + options.output + "\n");
+  err.Write("talvo: wrote " + Entries(entries.size()) + " to " + options.output + "\n");
   err.Flush();
   return 0;
 }
@@ -48,7 +53,7 @@ int RunTableDump(const TableDumpOptions& options, Output& out, Output& err) {
   out.Flush();
   for (const std::string& p : info.problems) err.Write("talvo: " + options.file + ": " + p + "\n");
   err.Write("talvo: " + options.file + ": " + std::to_string(info.file_size) + " bytes, header count " +
-            std::to_string(info.header_count) + ", " + std::to_string(info.entries.size()) + " entries searched, " +
+            std::to_string(info.header_count) + ", " + Entries(info.entries.size()) + " searched, " +
             std::to_string(problems) + " problem(s)\n");
   err.Flush();
   return options.strict && problems > 0 ? 1 : 0;
