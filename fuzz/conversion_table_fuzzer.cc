@@ -1,0 +1,152 @@
+// The conversion table as another program may have written it.
+//
+// Input: a 2-byte little-endian length L, then the first L bytes of the
+// QUORCNVT.INT file (fewer when the input ends), then dialled numbers, one per
+// "\n"-ended piece, any bytes.
+//
+// Checked:
+//  - the table loaded through the module holds the file's first 13026 bytes,
+//    zeros after them;
+//  - for the keys of entries spread over the table and for every dialled
+//    number (whole, and each prefix the conversion tries, padded to 16), the
+//    indexed lookup and the record-order scan give the answer of a plain scan
+//    of the file's bytes written here;
+//  - a call converted with the index and with the scan ends up identical,
+//    from an empty extension and from the replacements of the first entries
+//    looked at; a call that is not converted is left as it was.
+//
+// Only the first 8 dialled numbers are used: every one costs a scan of up to
+// 500 entries for each of up to 24 prefixes.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "convert/conversion_table.h"
+#include "support/fake_env.h"
+#include "util/short_text.h"
+#include "util/text.h"
+
+namespace {
+
+using talvo::ConversionMatch;
+using talvo::ConversionTable;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "conversion_table_fuzzer: %s\n", what);
+  std::abort();
+}
+
+#define FUZZ_CHECK(cond)                        \
+  do {                                          \
+    if (!(cond)) Fail("check failed: " #cond); \
+  } while (0)
+
+// The plain reading of the file: entries 1..min(count, 500), the first whose
+// length byte equals the key's length and whose first bytes equal the key.
+// Keys longer than 80 are cut; empty keys and keys longer than the 16-byte
+// key field find nothing.
+ConversionMatch ReferenceFind(const std::string& image, std::string_view key) {
+  key = key.substr(0, 80);
+  if (key.empty() || key.size() > 16) return {};
+  const auto count = static_cast<int16_t>(static_cast<uint16_t>(
+      static_cast<uint8_t>(image[0]) | (static_cast<uint8_t>(image[1]) << 8)));
+  const int32_t n = std::min<int32_t>(count, 500);
+  for (int32_t i = 1; i <= n; ++i) {
+    const char* record = image.data() + 26 * static_cast<std::size_t>(i);
+    if (static_cast<uint8_t>(record[0]) == key.size() && std::memcmp(record + 1, key.data(), key.size()) == 0) {
+      return ConversionMatch{true, static_cast<int16_t>(i)};
+    }
+  }
+  return {};
+}
+
+void CheckLookup(const ConversionTable& table, const std::string& image, std::string_view key) {
+  const ConversionMatch want = ReferenceFind(image, key);
+  const ConversionMatch indexed = talvo::FindConversionEntry(table, key);
+  const ConversionMatch scanned = talvo::FindConversionEntryByScan(table, key);
+  FUZZ_CHECK(indexed.found == want.found);
+  FUZZ_CHECK(scanned.found == want.found);
+  if (want.found) {
+    FUZZ_CHECK(indexed.index == want.index);
+    FUZZ_CHECK(scanned.index == want.index);
+  }
+}
+
+void CheckConversion(const ConversionTable& table, std::string_view dialled, std::string_view extension) {
+  CallRecord by_index{};
+  talvo::StoreText(by_index.Extension, extension);
+  by_index.Flags = TALVO_FLAG_OUTGOING;
+  CallRecord by_scan = by_index;
+  const CallRecord before = by_index;
+  talvo::ApplyConversion(&table, by_index, dialled, talvo::ConversionSearch::kIndexed);
+  talvo::ApplyConversion(&table, by_scan, dialled, talvo::ConversionSearch::kScan);
+  FUZZ_CHECK(std::memcmp(&by_index, &by_scan, sizeof(CallRecord)) == 0);
+  FUZZ_CHECK(by_index.Extension.length <= 8 && by_index.SecondExtension.length <= 8);
+  const uint32_t flags = by_index.Flags;
+  if ((flags & TALVO_FLAG_CONVERTED) == 0) {
+    FUZZ_CHECK(std::memcmp(&by_index, &before, sizeof(CallRecord)) == 0);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::size_t wanted = static_cast<std::size_t>(data[0]) | (static_cast<std::size_t>(data[1]) << 8);
+  const std::size_t file_size = std::min(wanted, size - 2);
+  const std::string file(reinterpret_cast<const char*>(data) + 2, file_size);
+  std::string_view rest(reinterpret_cast<const char*>(data) + 2 + file_size, size - 2 - file_size);
+
+  // The image as the module must hold it: the file's first bytes, then zeros.
+  std::string image = file.substr(0, talvo::kConversionImageSize);
+  image.resize(talvo::kConversionImageSize, '\0');
+
+  talvo::testing::FakeEnv env;
+  env.shared_files[talvo::kConversionFileName] = file;
+  talvo::ScopedEnv scope(env);
+  talvo::LoadConversionTable();
+  const ConversionTable* table = talvo::LoadedConversionTable();
+  FUZZ_CHECK(table != nullptr);
+  FUZZ_CHECK(std::memcmp(table->Image().data(), image.data(), image.size()) == 0);
+  FUZZ_CHECK(table->EntryCount() == std::clamp<int32_t>(table->HeaderCount(), 0, 500));
+
+  // Entries' own keys find their first occurrence: about twenty entries,
+  // spread over the table, the last one included.
+  std::vector<std::string> replacements;
+  const auto check_entry = [&](int32_t i) {
+    const char* record = image.data() + 26 * static_cast<std::size_t>(i);
+    const std::size_t n = std::min<std::size_t>(static_cast<uint8_t>(record[0]), 25);
+    CheckLookup(*table, image, std::string_view(record + 1, n));
+    const talvo::ConversionEntry entry = table->Entry(i);
+    FUZZ_CHECK(entry.key.size() <= 16 && entry.replacement.size() <= 8);
+    if (replacements.size() < 2) replacements.emplace_back(entry.replacement);
+  };
+  const int32_t count = table->EntryCount();
+  const int32_t step = std::max<int32_t>(1, count / 16);
+  for (int32_t i = 1; i <= count; i += step) check_entry(i);
+  if (count > 0 && (count - 1) % step != 0) check_entry(count);
+
+  int numbers = 0;
+  while (!rest.empty() && numbers++ < 8) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    const std::string_view dialled = rest.substr(0, end);
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+
+    CheckLookup(*table, image, dialled);
+    const std::string_view trimmed = talvo::TrimBlanks(dialled.substr(0, 24));
+    for (std::size_t n = trimmed.size(); n > 0; --n) {
+      CheckLookup(*table, image, talvo::PadRight(trimmed.substr(0, n), 16, ' '));
+    }
+    CheckConversion(*table, dialled, "");
+    for (const std::string& r : replacements) CheckConversion(*table, dialled, r);
+  }
+
+  talvo::ReleaseConversionTable();
+  FUZZ_CHECK(talvo::LoadedConversionTable() == nullptr);
+  return 0;
+}

@@ -1,0 +1,244 @@
+// The whole driver through its exports, fed the way a host feeds it.
+//
+// Input: a settings file and a report, split at the first empty line ("\n\n").
+// The settings text is section "pbx" as a person would type it; the report is
+// cut into lines at each "\n" only, so CR, NUL and any other byte stay inside
+// their line. Without an empty line the whole input is the settings file and
+// there is no report.
+//
+// Each line is handed over with the host protocol (one line appended per
+// call, a zero-filled working record for each new record, the carried-over
+// line kept as the first line of the next record), and every call is checked:
+//  - the result is 1, 2, 4 or 5;
+//  - RecordCount grows by one on result 2 and stays put otherwise;
+//  - on result 2 the working record was copied to its entry (counts 1..20),
+//    and no other entry of the array changed;
+//  - every text field of the working record and the call date have a length
+//    byte within their capacity, and the ring time is at most 255;
+//  - result 4 leaves the call date and the index untouched, and never leaves
+//    more than five lines waiting;
+//  - the list is left as it was, or without its newest line when exactly that
+//    line was handed back as the carried-over line.
+//
+// Settings and the conversion table are held in memory (FakeEnv) and the
+// date is fixed, so a run touches no disk and every input replays alike.
+//
+// DrvInitDriver reads the settings one key at a time, each read a pass over
+// the whole text, and costs more than all the lines together. So the block
+// that a settings text loads is kept, and a later input with the same settings
+// text (most mutations change only the report) gets a copy of that block in
+// its fresh handle instead of a second load. The block depends on nothing but
+// the text, so an input still replays alike.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "config/driver_settings.h"
+#include "driver/handle_table.h"
+#include "parse/parser_state.h"
+#include "support/fake_env.h"
+#include "support/test_host.h"
+#include "talvo/driver.h"
+
+namespace {
+
+using talvo::testing::FakeEnv;
+using talvo::testing::HostCarry;
+using talvo::testing::HostLineList;
+using talvo::testing::ShortString;
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "pipeline_fuzzer: %s\n", what);
+  std::abort();
+}
+
+#define FUZZ_CHECK(cond)                    \
+  do {                                      \
+    if (!(cond)) Fail("check failed: " #cond); \
+  } while (0)
+
+constexpr char kSettingsFile[] = "fuzz.ini";
+
+// A small conversion table, so that outgoing calls dialling 0, 1 or 9 take
+// the conversion path: one prefix per entry, padded to 16 characters.
+std::string ConversionImage() {
+  const std::pair<const char*, const char*> entries[] = {
+      {"0", "300"}, {"05", "400"}, {"0521", "300"}, {"00", ""}, {"1", "ZZZZZZZZ"}, {"9", "215"},
+  };
+  const std::size_t count = sizeof entries / sizeof entries[0];
+  std::string image(26 * (count + 1), '\0');
+  image[0] = static_cast<char>(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    char* record = image.data() + 26 * (i + 1);
+    std::string key(entries[i].first);
+    key.resize(16, ' ');
+    record[0] = 16;
+    std::memcpy(record + 1, key.data(), 16);
+    const std::size_t n = std::strlen(entries[i].second);
+    record[17] = static_cast<char>(n);
+    std::memcpy(record + 18, entries[i].second, n);
+  }
+  return image;
+}
+
+template <typename Text>
+bool Within(const Text& t) {
+  return t.length <= sizeof t.chars;
+}
+
+void CheckRecordTexts(const CallRecord& r) {
+  FUZZ_CHECK(Within(r.Extension));
+  FUZZ_CHECK(Within(r.SecondExtension));
+  FUZZ_CHECK(Within(r.TrunkGroup));
+  FUZZ_CHECK(Within(r.Trunk));
+  FUZZ_CHECK(Within(r.Number));
+  FUZZ_CHECK(Within(r.Account));
+  FUZZ_CHECK(Within(r.TCode));
+  const int16_t ring = r.RingSeconds;
+  FUZZ_CHECK(ring <= 255);
+}
+
+std::vector<std::string_view> SplitLines(std::string_view report) {
+  std::vector<std::string_view> lines;
+  while (!report.empty()) {
+    const std::size_t end = report.find('\n');
+    if (end == std::string_view::npos) {
+      lines.push_back(report);
+      break;
+    }
+    lines.push_back(report.substr(0, end));
+    report.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+class Host {
+ public:
+  explicit Host(int32_t handle) : handle_(handle) { std::memset(records_, 0, sizeof records_); }
+
+  void Feed(std::string_view line) {
+    if (new_record_) std::memset(&records_[0], 0, sizeof(CallRecord));
+    list_.lines.emplace_back(line);
+    carry_.value.clear();
+    carry_.assigned = false;
+
+    const std::vector<std::string> lines_before = list_.lines;
+    CallRecord before[TALVO_RECORD_ENTRIES];
+    std::memcpy(before, records_, sizeof before);
+    unsigned char date[7];
+    std::memset(date, 0xEE, sizeof date);
+    int32_t call_index = -77;
+    int32_t error_code = 0;
+    const int32_t count_before = record_count_;
+
+    const int32_t result = DrvProcessLine(handle_, list_.list(), carry_.text(), records_, date,
+                                          &record_count_, &call_index, &error_code);
+
+    FUZZ_CHECK(result == TALVO_RESULT_NO_RECORD || result == TALVO_RESULT_RECORD ||
+               result == TALVO_RESULT_INCOMPLETE || result == TALVO_RESULT_DUTY);
+    if (result == TALVO_RESULT_RECORD) {
+      FUZZ_CHECK(record_count_ == count_before + 1);
+    } else {
+      FUZZ_CHECK(record_count_ == count_before);
+    }
+
+    // Only entry 0 and, on an accepted record, the entry it was copied to change.
+    const int32_t copied = result == TALVO_RESULT_RECORD && record_count_ >= 2 &&
+                                   record_count_ <= TALVO_RECORD_ENTRIES
+                               ? record_count_ - 1
+                               : 0;
+    for (int32_t i = 1; i < TALVO_RECORD_ENTRIES; ++i) {
+      if (i == copied) continue;
+      FUZZ_CHECK(std::memcmp(&before[i], &records_[i], sizeof(CallRecord)) == 0);
+    }
+    if (copied != 0) FUZZ_CHECK(std::memcmp(&records_[copied], &records_[0], sizeof(CallRecord)) == 0);
+    CheckRecordTexts(records_[0]);
+
+    if (result == TALVO_RESULT_INCOMPLETE) {
+      for (unsigned char c : date) FUZZ_CHECK(c == 0xEE);
+      FUZZ_CHECK(call_index == -77);
+      FUZZ_CHECK(list_.lines.size() < 6);
+    }
+    if (date[0] != 0xEE) FUZZ_CHECK(date[0] <= 6);
+
+    // The list keeps its lines, or loses exactly its newest line to the carry.
+    if (carry_.assigned) {
+      FUZZ_CHECK(list_.lines.size() + 1 == lines_before.size());
+      FUZZ_CHECK(std::equal(list_.lines.begin(), list_.lines.end(), lines_before.begin()));
+      FUZZ_CHECK(carry_.value == lines_before.back());
+    } else {
+      FUZZ_CHECK(list_.lines == lines_before);
+    }
+
+    if (result == TALVO_RESULT_INCOMPLETE) {
+      new_record_ = false;
+      return;
+    }
+    list_.lines.clear();
+    if (!carry_.value.empty()) list_.lines.push_back(carry_.value);
+    new_record_ = true;
+    // The host hands its full array on and starts again, now and then after
+    // letting the count run past the array.
+    if (record_count_ > TALVO_RECORD_ENTRIES + 2) record_count_ = 0;
+  }
+
+ private:
+  int32_t handle_;
+  HostLineList list_;
+  HostCarry carry_;
+  CallRecord records_[TALVO_RECORD_ENTRIES];
+  int32_t record_count_ = 0;
+  bool new_record_ = true;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = input.find("\n\n");
+  const std::string_view settings = input.substr(0, split);
+  const std::string_view report =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 2);
+
+  static const std::string table = ConversionImage();
+  FakeEnv env;
+  env.today = talvo::LocalDate{2026, 3, 15};
+  env.profile_files[kSettingsFile] = std::string(settings);
+  env.shared_files["QUORCNVT.INT"] = table;
+  talvo::ScopedEnv scope(env);
+
+  // The parser's carried flags outlive a run; start every input afresh so
+  // that an input replays the same on its own.
+  talvo::SharedParserState() = talvo::ParserState{};
+
+  const auto label = ShortString("fuzz");
+  FUZZ_CHECK(DrvProcessStart(label.data()) == 1);
+  const int32_t handle = DrvGetHandle();
+  FUZZ_CHECK(handle == 1);  // every input closes its handle
+  static std::unordered_map<std::string, talvo::DriverSettings> loaded;
+  const auto known = loaded.find(std::string(settings));
+  if (known != loaded.end()) {
+    *talvo::Handles().Find(handle) = known->second;
+  } else {
+    const auto file = ShortString(kSettingsFile);
+    int32_t index_base = 0;
+    DrvInitDriver(handle, file.data(), &index_base);
+    if (loaded.size() >= 20000) loaded.clear();
+    loaded.emplace(std::string(settings), *talvo::Handles().Find(handle));
+  }
+
+  {
+    Host host(handle);
+    for (std::string_view line : SplitLines(report)) host.Feed(line);
+  }
+
+  DrvProcessEnd(label.data());
+  DrvProcessClose(handle);
+  return 0;
+}
