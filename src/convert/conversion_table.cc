@@ -29,6 +29,13 @@ bool IsTransientOpenError(uint32_t error) {
 // The table of the current run; null between runs.
 std::unique_ptr<ConversionTable> g_table;
 
+// Characters of `key` before its trailing spaces.
+std::size_t TextLengthBeforeSpaces(std::string_view key) {
+  std::size_t n = key.size();
+  while (n > 0 && key[n - 1] == ' ') --n;
+  return n;
+}
+
 }  // namespace
 
 ConversionTable::ConversionTable(std::string_view file_bytes) {
@@ -41,6 +48,7 @@ ConversionTable::ConversionTable(std::string_view file_bytes) {
     const std::string_view key = Entry(i).key;
     // Entries are visited in record order, so a key keeps its lowest entry.
     if (!key.empty()) first_entry_.try_emplace(std::string(key), static_cast<int16_t>(i));
+    if (key.size() == kConversionKeyWidth) padded_key_lengths_ |= 1u << TextLengthBeforeSpaces(key);
   }
 }
 
@@ -65,6 +73,7 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
   key = key.substr(0, kConversionSearchKeyLimit);
   // No usable entry has an empty key or one longer than the key field.
   if (key.empty() || key.size() > kConversionKeyWidth) return {};
+  if (key.size() == kConversionKeyWidth && (padded_key_lengths_ >> TextLengthBeforeSpaces(key) & 1u) == 0) return {};
   const auto it = first_entry_.find(key);
   if (it == first_entry_.end()) return {};
   return ConversionMatch{true, it->second};
@@ -118,9 +127,11 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
   // The search key of a prefix is the prefix padded with spaces to 16
   // characters. It is built once; dropping the prefix's last character then
   // turns that character of the key into a space (or, beyond 16, shortens it).
-  std::string padded = PadRight(prefix, static_cast<int32_t>(kConversionKeyWidth), ' ');
+  char padded[std::max(kConversionDialledLimit, kConversionKeyWidth)];
+  std::memset(padded, ' ', sizeof padded);
+  if (!prefix.empty()) std::memcpy(padded, prefix.data(), prefix.size());
   while (!prefix.empty()) {
-    const std::string_view key(padded.data(), std::max(prefix.size(), kConversionKeyWidth));
+    const std::string_view key(padded, std::max(prefix.size(), kConversionKeyWidth));
     const ConversionMatch match =
         search == ConversionSearch::kIndexed ? table->Find(key) : table->FindByScan(key);
     if (match.found) {

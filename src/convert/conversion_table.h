@@ -100,6 +100,10 @@ class ConversionTable {
 
   std::array<uint8_t, kConversionImageSize> image_{};
   int32_t entry_count_ = 0;
+  // Bit n is set iff a usable key of 16 characters has n characters before
+  // its trailing spaces. A 16-character search key whose bit is clear finds
+  // nothing, so the prefix search skips most lengths without hashing.
+  uint32_t padded_key_lengths_ = 0;
   // Every usable key of entries 1..EntryCount() -> its lowest entry number.
   std::unordered_map<std::string, int16_t, KeyHash, std::equal_to<>> first_entry_;
 };
