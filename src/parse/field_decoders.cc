@@ -39,9 +39,14 @@ int32_t ParseIntField(std::string_view text, bool& ok) {
 }
 
 double ParseRealField(std::string_view text, bool& ok) {
-  std::string copy(text);
-  if (auto comma = copy.find(','); comma != std::string::npos) copy[comma] = '.';
-  const std::string_view trimmed = TrimBlanks(copy);
+  // Only a field with a comma is copied, to put the point in its place.
+  std::string copy;
+  if (const auto comma = text.find(','); comma != std::string_view::npos) {
+    copy.assign(text);
+    copy[comma] = '.';
+    text = copy;
+  }
+  const std::string_view trimmed = TrimBlanks(text);
   if (trimmed.empty()) return 0.0;
   const RealParse p = ParseReal(trimmed);
   if (p.error_pos != 0) ok = false;
@@ -49,11 +54,11 @@ double ParseRealField(std::string_view text, bool& ok) {
 }
 
 ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width) {
-  return ExtractChars(line, column, width, IsDigit);
+  return ExtractChars(line, column, width, [](char c) { return IsDigit(c); });
 }
 
 ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width) {
-  return ExtractChars(line, column, width, IsLetterOrDigit);
+  return ExtractChars(line, column, width, [](char c) { return IsLetterOrDigit(c); });
 }
 
 ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool as_text) {
@@ -64,12 +69,19 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
     std::string joined(base);
     joined.append(trunk);
     result.assign(joined);
-  } else if (!base.empty() && IsIntegerText(trunk) && IsIntegerText(base)) {
-    const int64_t sum = int64_t{ParseInteger(base).value} + int64_t{ParseInteger(trunk).value};
-    result.assign(Int64ToText(sum));
-  } else {
-    result.assign(trunk);
+    return result;
   }
+  if (!base.empty()) {
+    const IntegerParse t = ParseInteger(trunk);
+    if (t.error_pos == 0) {
+      const IntegerParse b = ParseInteger(base);
+      if (b.error_pos == 0) {
+        result.assign(Int64ToText(int64_t{b.value} + int64_t{t.value}));
+        return result;
+      }
+    }
+  }
+  result.assign(trunk);
   return result;
 }
 

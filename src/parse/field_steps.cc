@@ -1,5 +1,7 @@
 #include "parse/field_steps.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "parse/field_decoders.h"
@@ -16,12 +18,32 @@ constexpr int32_t kCodeDutyExtension = TALVO_ERR_DUTY_EXTENSION;
 constexpr int32_t kCodeDutyCode = TALVO_ERR_DUTY_CODE;
 
 // A trunk text in its plain form: empty becomes "0" and an integer loses its
-// sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31").
-std::string NormalizeTrunk(std::string_view text) {
-  std::string t(text.substr(0, 6));
-  if (t.empty()) t.assign(1, '0');
-  if (IsIntegerText(t)) t = Int64ToText(ParseInteger(t).value);
+// sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31"). Cut to the
+// six characters that both of its users keep.
+ShortText<6> NormalizeTrunk(std::string_view text) {
+  text = text.substr(0, 6);
+  ShortText<6> t;
+  if (text.empty()) {
+    t.assign("0");
+  } else if (const IntegerParse p = ParseInteger(text); p.error_pos == 0) {
+    t.assign(Int64ToText(p.value));
+  } else {
+    t.assign(text);
+  }
   return t;
+}
+
+// Stores `prefix` followed by `text` into a bounded text field, cut to its
+// capacity. `text` may lie in the field itself.
+template <typename T>
+void StorePrefixed(T& field, std::string_view prefix, std::string_view text) {
+  constexpr std::size_t kCap = CapacityOf<T>();
+  char joined[kCap];
+  const std::size_t p = std::min(prefix.size(), kCap);
+  if (p > 0) std::memcpy(joined, prefix.data(), p);
+  const std::size_t t = std::min(text.size(), kCap - p);
+  if (t > 0) std::memcpy(joined + p, text.data(), t);
+  StoreText(field, std::string_view(joined, p + t));
 }
 
 // The trunk field when both its column and width are set and its line is buffered.
@@ -29,6 +51,8 @@ std::optional<std::string_view> TrunkField(const RecordDecode& d, uint8_t line, 
   if (col == 0 || len == 0) return std::nullopt;
   return d.Field(line, col, len);
 }
+
+using DcTrnEntries = decltype(DriverSettings::DcTrn);
 
 // The one character at `column` of `line`, or the empty text.
 std::string_view CharAt(const RecordDecode& d, const CharEntry& at) {
@@ -70,15 +94,17 @@ void DecodePulses(RecordDecode& d) {
 }
 
 void DecodeTrunkGroup(RecordDecode& d) {
-  std::string group(TextOf(d.rec.TrunkGroup));
+  std::string_view group = TextOf(d.rec.TrunkGroup);
   if (auto field = TrunkField(d, d.s.AlumaLine, d.s.AlumaCol, d.s.AlumaLen)) group = TrimBlanks(*field);
-  StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.TgBase.view(), NormalizeTrunk(group), d.s.UseTgBaseAsStr).view());
+  const ShortText<6> plain = NormalizeTrunk(group);
+  StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.TgBase.view(), plain.view(), d.s.UseTgBaseAsStr).view());
 }
 
 void DecodeTrunk(RecordDecode& d) {
-  std::string trunk(TextOf(d.rec.Trunk));
+  std::string_view trunk = TextOf(d.rec.Trunk);
   if (auto field = TrunkField(d, d.s.OrekLine, d.s.OrekCol, d.s.OrekLen)) trunk = TrimBlanks(*field);
-  StoreText(d.rec.Trunk, NormalizeTrunk(trunk));
+  const ShortText<6> plain = NormalizeTrunk(trunk);
+  StoreText(d.rec.Trunk, plain.view());
 }
 
 void DecodeAccount(RecordDecode& d) {
@@ -151,7 +177,9 @@ void DecodeCode(RecordDecode& d) {
 
 void DecodeDisa(RecordDecode& d) {
   auto field = d.Field(d.s.DisaLine, d.s.DisaCol, d.s.DisaLen);
-  if (field && UpperText(TrimBlanks(*field)) == "Y") AddFlags(d.rec, TALVO_FLAG_CONVERTED);
+  if (!field) return;
+  const std::string_view marker = TrimBlanks(*field);
+  if (marker.size() == 1 && (marker[0] == 'Y' || marker[0] == 'y')) AddFlags(d.rec, TALVO_FLAG_CONVERTED);
 }
 
 void CheckExtensions(RecordDecode& d) {
@@ -163,18 +191,23 @@ void CheckExtensions(RecordDecode& d) {
 }
 
 void FinishExtension(RecordDecode& d) {
-  std::string ext(TextOf(d.rec.Extension));
-  if (d.s.ExtLeadZero) {
-    ext = RepeatChar(int32_t{d.s.ExtLen} - static_cast<int32_t>(ext.size()), '0') + ext;
-    ext.resize(std::min<std::size_t>(ext.size(), 8));
+  // Zeros in front up to EXT_LEN, the whole cut to 8 characters.
+  const std::string_view current = TextOf(d.rec.Extension);
+  char ext[8];
+  std::size_t n = 0;
+  if (d.s.ExtLeadZero && d.s.ExtLen > current.size()) {
+    n = std::min<std::size_t>(d.s.ExtLen - current.size(), sizeof ext);
+    std::memset(ext, '0', n);
   }
-  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + ext);
+  const std::size_t kept = std::min(current.size(), sizeof ext - n);
+  if (kept > 0) std::memcpy(ext + n, current.data(), kept);
+  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), std::string_view(ext, n + kept));
 }
 
 void DecodeLocalCallParties(RecordDecode& d) {
   // A line that is not buffered reads as an empty field.
   const std::string_view org = TrimBlanks(d.FieldOrEmpty(d.s.LclOrgLine, d.s.LclOrgCol, d.s.LclOrgLen));
-  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + std::string(org));
+  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), org);
   d.state.Dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.LclTerLine, d.s.LclTerCol, d.s.LclTerLen)));
   if (d.state.Dialled.empty()) d.state.LocalCallPending = false;
   RecordCode(d.state.LocalCallPending, kCodeLocalNumber, d.out.error_code);
@@ -182,17 +215,24 @@ void DecodeLocalCallParties(RecordDecode& d) {
 
 void DecodeDutyCallParties(RecordDecode& d) {
   const std::string_view ext = d.FieldOrEmpty(d.s.DcExtLine, d.s.DcExtCol, d.s.DcExtLen);
-  StoreText(d.rec.Extension, std::string(d.s.ExtPrefix.view()) + std::string(ext));
+  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), ext);
   d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.Extension).empty();
   d.Record(kCodeDutyExtension);
 
+  // The first character replaces what the second extension held; the others
+  // are added to it.
   const auto& trn = d.s.DcTrn;
-  std::string code(TextOf(d.rec.SecondExtension));
-  if (trn[0].Col != 0) code = std::string(CharAt(d, trn[0]));
+  static_assert(std::tuple_size_v<DcTrnEntries> == 4, "one replacing character and three added ones");
+  char code[CapacityOf<decltype(d.rec.SecondExtension)>() + 3];
+  std::size_t n = 0;
+  const auto append = [&](std::string_view text) {
+    for (char c : text) code[n++] = c;
+  };
+  append(trn[0].Col != 0 ? CharAt(d, trn[0]) : TextOf(d.rec.SecondExtension));
   for (std::size_t i = 1; i < trn.size(); ++i) {
-    if (trn[i].Col != 0) code += CharAt(d, trn[i]);
+    if (trn[i].Col != 0) append(CharAt(d, trn[i]));
   }
-  StoreText(d.rec.SecondExtension, code);
+  StoreText(d.rec.SecondExtension, std::string_view(code, n));
   d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.SecondExtension).empty();
   d.Record(kCodeDutyCode);
 }
