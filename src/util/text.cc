@@ -94,6 +94,15 @@ std::string UpperText(std::string_view text) {
 }
 
 IntegerParse ParseInteger(std::string_view text) {
+  // Up to nine plain digits, the usual report field: no sign, prefix or
+  // overflow to look for.
+  if (!text.empty() && text.size() <= 9) {
+    uint32_t plain = 0;
+    std::size_t k = 0;
+    for (; k < text.size() && IsDigit(text[k]); ++k) plain = plain * 10u + static_cast<uint32_t>(text[k] - '0');
+    if (k == text.size()) return IntegerParse{AsSigned(plain), 0};
+  }
+
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n && text[i] == ' ') ++i;
@@ -134,6 +143,15 @@ IntegerParse ParseInteger(std::string_view text) {
 }
 
 RealParse ParseReal(std::string_view text) {
+  // Up to fifteen plain digits: an integer that a double holds exactly, so
+  // there is no rounding to do.
+  if (!text.empty() && text.size() <= 15) {
+    uint64_t plain = 0;
+    std::size_t k = 0;
+    for (; k < text.size() && IsDigit(text[k]); ++k) plain = plain * 10u + static_cast<uint64_t>(text[k] - '0');
+    if (k == text.size()) return RealParse{static_cast<double>(plain), 0};
+  }
+
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n && text[i] == ' ') ++i;
