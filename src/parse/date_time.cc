@@ -1,5 +1,7 @@
 #include "parse/date_time.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "parse/field_decoders.h"
@@ -273,7 +275,9 @@ void DecodeRingTimeStep(RecordDecode& d) {
   const int32_t ring =
       DecodeDuration(*line, 0, 0, d.s.RingMmCol, d.s.RingMmLen, d.s.RingSsCol, d.s.RingSsLen, d.state.RecordOk);
   d.Record(TALVO_ERR_RING_TIME);
-  d.rec.RingSeconds = ring > 255 ? int16_t{255} : static_cast<int16_t>(ring);
+  // Held to the 16-bit field: a ring time far below zero (a minus sign in a
+  // broken field) cut to 16 bits would read as a long positive ring time.
+  d.rec.RingSeconds = static_cast<int16_t>(std::clamp<int32_t>(ring, INT16_MIN, 255));
 }
 
 void DecodeLocalCallDateTime(RecordDecode& d) {
