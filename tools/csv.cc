@@ -10,18 +10,29 @@ constexpr bool NeedsQuotes(char c) { return c == ',' || c == '"' || c == '\r' ||
 }  // namespace
 
 void AppendCsvField(std::string& out, std::string_view field) {
-  bool quote = false;
-  for (char c : field) quote |= NeedsQuotes(c);
-  if (!quote) {
-    out.append(field);
-    return;
-  }
-  out += '"';
+  const std::size_t at = out.size();
+  out.resize(at + CsvFieldMaxSize(field.size()));
+  char* const end = WriteCsvField(out.data() + at, field);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+char* WriteCsvField(char* dest, std::string_view field) {
+  // Copied as it stands until a byte turns out to need quotes.
+  char* p = dest;
   for (char c : field) {
-    if (c == '"') out += '"';
-    out += c;
+    if (NeedsQuotes(c)) {
+      p = dest;
+      *p++ = '"';
+      for (char q : field) {
+        if (q == '"') *p++ = '"';
+        *p++ = q;
+      }
+      *p++ = '"';
+      return p;
+    }
+    *p++ = c;
   }
-  out += '"';
+  return p;
 }
 
 bool CsvRow::blank() const {

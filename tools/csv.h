@@ -15,6 +15,13 @@ namespace talvo::tool {
 // Appends `field` to `out`, quoted iff it needs quotes.
 void AppendCsvField(std::string& out, std::string_view field);
 
+// The most bytes WriteCsvField writes for a field of `n` bytes.
+constexpr std::size_t CsvFieldMaxSize(std::size_t n) { return 2 * n + 2; }
+
+// Writes `field` at `dest` as AppendCsvField appends it; returns the end.
+// REQUIRES: room for CsvFieldMaxSize(field.size()) bytes at `dest`.
+char* WriteCsvField(char* dest, std::string_view field);
+
 // A malformed CSV text; `line` is the 1-based line where the row starts.
 class CsvError : public std::runtime_error {
  public:

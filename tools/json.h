@@ -5,6 +5,7 @@
 #ifndef TALVO_TOOLS_JSON_H_
 #define TALVO_TOOLS_JSON_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,13 @@ namespace talvo::tool {
 
 // Appends `text` to `out` as a quoted JSON string.
 void AppendJsonString(std::string& out, std::string_view text);
+
+// The most bytes WriteJsonString writes for a text of `n` bytes.
+constexpr std::size_t JsonStringMaxSize(std::size_t n) { return 6 * n + 2; }
+
+// Writes `text` at `dest` as AppendJsonString appends it; returns the end.
+// REQUIRES: room for JsonStringMaxSize(text.size()) bytes at `dest`.
+char* WriteJsonString(char* dest, std::string_view text);
 
 }  // namespace talvo::tool
 

@@ -15,109 +15,143 @@ std::string_view FieldText(const T& field) {
   return std::string_view(field.chars, std::min<std::size_t>(field.length, sizeof field.chars));
 }
 
-void AppendNumber(std::string& out, int64_t value) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, r.ptr);
+char* Put(char* p, std::string_view text) {
+  for (char c : text) *p++ = c;
+  return p;
 }
 
-void AppendTwoDigits(std::string& out, unsigned value) {
-  if (value < 10) out += '0';
-  AppendNumber(out, value);
+// Two digits, or more for a value above 99.
+char* PutTwoDigits(char* p, unsigned value) {
+  if (value < 10) *p++ = '0';
+  return std::to_chars(p, p + 8, value).ptr;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-void AppendStartTime(std::string& out, const CallRecord& r) {
+// HH:MM:SS of the record's start; the hour may run past 99 and the seconds
+// past 59 when the host passed such a record in.
+std::string_view StartTime(const CallRecord& r, char (&buf)[16]) {
   const unsigned minute = r.StartMinute;
-  AppendTwoDigits(out, minute / 60);
-  out += ':';
-  AppendTwoDigits(out, minute % 60);
-  out += ':';
-  AppendTwoDigits(out, r.StartSecond);
+  char* p = PutTwoDigits(buf, minute / 60);
+  *p++ = ':';
+  p = PutTwoDigits(p, minute % 60);
+  *p++ = ':';
+  p = PutTwoDigits(p, r.StartSecond);
+  return std::string_view(buf, static_cast<std::size_t>(p - buf));
+}
+
+struct FlagWord {
+  uint32_t bit;
+  std::string_view word;
+};
+constexpr FlagWord kFlagWords[] = {
+    {TALVO_FLAG_PRIVATE, "private"},
+    {TALVO_FLAG_CONVERTED, "converted"},
+    {TALVO_FLAG_FOREIGN, "foreign"},
+    {TALVO_FLAG_ORIGINATING, "originating-extension"},
+};
+
+// The most bytes the flags take: every word quoted, with separators and brackets.
+constexpr std::size_t FlagsMaxSize() {
+  std::size_t n = 2;
+  for (const FlagWord& w : kFlagWords) n += w.word.size() + 3;
+  return n;
 }
 
 // Calls `f` with the word of every flag the kind does not already say.
 template <typename F>
 void ForEachFlagWord(uint32_t flags, F&& f) {
-  static constexpr struct {
-    uint32_t bit;
-    std::string_view word;
-  } kWords[] = {
-      {TALVO_FLAG_PRIVATE, "private"},
-      {TALVO_FLAG_CONVERTED, "converted"},
-      {TALVO_FLAG_FOREIGN, "foreign"},
-      {TALVO_FLAG_ORIGINATING, "originating-extension"},
-  };
-  for (const auto& w : kWords) {
+  for (const FlagWord& w : kFlagWords) {
     if ((flags & w.bit) != 0) f(w.word);
   }
 }
 
-// Writes one row field by field, in either format.
+// Writes one row field by field, in either format, straight into the output
+// buffer: room for a field is made once, then its bytes are stored without
+// a check per byte. End() completes the row; until then the buffer holds room
+// past the row.
 class RowBuilder {
  public:
-  RowBuilder(std::string& out, RowFormat format) : out_(out), format_(format) {
-    if (format_ == RowFormat::kJsonl) out_ += '{';
+  RowBuilder(std::string& out, RowFormat format)
+      : out_(out), json_(format == RowFormat::kJsonl), used_(out.size()) {
+    if (json_) Done(Put(Room(1), "{"));
   }
+  RowBuilder(const RowBuilder&) = delete;
+  RowBuilder& operator=(const RowBuilder&) = delete;
+  ~RowBuilder() {
+    if (!ended_) out_.resize(used_);  // a row left unfinished by an exception
+  }
+
   void Text(std::string_view name, std::string_view value) {
-    Name(name);
-    if (format_ == RowFormat::kCsv) {
-      AppendCsvField(out_, value);
-    } else {
-      AppendJsonString(out_, value);
-    }
+    char* p = Name(name, json_ ? JsonStringMaxSize(value.size()) : CsvFieldMaxSize(value.size()));
+    Done(json_ ? WriteJsonString(p, value) : WriteCsvField(p, value));
   }
   void Number(std::string_view name, int64_t value) {
-    Name(name);
-    AppendNumber(out_, value);
+    char* p = Name(name, kNumberMaxSize);
+    Done(std::to_chars(p, p + kNumberMaxSize, value).ptr);
   }
-  // A field built in place: plain characters that need no quoting in CSV
-  // and are quoted as a string in JSON.
-  template <typename F>
-  void Plain(std::string_view name, F&& append) {
-    Name(name);
-    if (format_ == RowFormat::kJsonl) out_ += '"';
-    append(out_);
-    if (format_ == RowFormat::kJsonl) out_ += '"';
+  // Plain characters that need no quoting in CSV and are quoted as a string
+  // in JSON.
+  void Plain(std::string_view name, std::string_view value) {
+    char* p = Name(name, value.size() + 2);
+    if (json_) *p++ = '"';
+    p = Put(p, value);
+    if (json_) *p++ = '"';
+    Done(p);
   }
   void Flags(std::string_view name, uint32_t flags) {
-    Name(name);
-    if (format_ == RowFormat::kCsv) {
-      AppendFlagWords(out_, flags, '+');
-      return;
-    }
-    out_ += '[';
+    char* p = Name(name, FlagsMaxSize());
+    if (json_) *p++ = '[';
     bool first = true;
     ForEachFlagWord(flags, [&](std::string_view word) {
-      if (!first) out_ += ',';
+      if (!first) *p++ = json_ ? ',' : '+';
       first = false;
-      AppendJsonString(out_, word);
+      if (json_) *p++ = '"';
+      p = Put(p, word);
+      if (json_) *p++ = '"';
     });
-    out_ += ']';
+    if (json_) *p++ = ']';
+    Done(p);
   }
   // An empty CSV field; null in JSON.
-  void Null(std::string_view name) {
-    Name(name);
-    if (format_ == RowFormat::kJsonl) out_ += "null";
+  void Null(std::string_view name) { Done(Put(Name(name, 4), json_ ? "null" : "")); }
+  void End() {
+    Done(Put(Room(2), json_ ? "}\n" : "\n"));
+    out_.resize(used_);
+    ended_ = true;
   }
-  void End() { out_ += format_ == RowFormat::kJsonl ? "}\n" : "\n"; }
 
  private:
-  void Name(std::string_view name) {
-    if (format_ == RowFormat::kCsv) {
-      if (!first_) out_ += ',';
-    } else {
-      if (!first_) out_ += ',';
-      out_ += '"';
-      out_.append(name);
-      out_ += "\":";
-    }
+  static constexpr std::size_t kNumberMaxSize = 20;  // "-9223372036854775808"
+  // Room is made in steps of at least this much.
+  static constexpr std::size_t kStep = 256;
+
+  // Writes the separator and, in JSON, the name; returns where the value goes,
+  // with room for `value_size` bytes.
+  char* Name(std::string_view name, std::size_t value_size) {
+    char* p = Room(name.size() + 4 + value_size);
+    if (!first_) *p++ = ',';
     first_ = false;
+    if (json_) {
+      *p++ = '"';
+      p = Put(p, name);
+      *p++ = '"';
+      *p++ = ':';
+    }
+    return p;
   }
+  // Where the row goes on, with room for `n` bytes.
+  char* Room(std::size_t n) {
+    if (out_.size() - used_ < n) out_.resize(used_ + std::max(n, kStep));
+    return out_.data() + used_;
+  }
+  void Done(char* end) { used_ = static_cast<std::size_t>(end - out_.data()); }
+
   std::string& out_;
-  RowFormat format_;
+  bool json_;
+  std::size_t used_;  // bytes of out_ written; the rest is room
   bool first_ = true;
+  bool ended_ = false;
 };
 
 constexpr std::string_view kRecordColumns =
@@ -202,10 +236,11 @@ void RecordWriter::Write(const DecodedRecord& d, std::string_view input) {
   scratch_.clear();
   AppendIsoDate(scratch_, d.call_date);
   row.Text("date", scratch_);
-  row.Plain("start", [&](std::string& o) { AppendStartTime(o, r); });
+  char start[16];
+  row.Plain("start", StartTime(r, start));
   row.Number("duration", r.Duration);
   row.Number("ring", r.RingSeconds);
-  row.Plain("kind", [&](std::string& o) { o.append(KindWord(d.kind)); });
+  row.Plain("kind", KindWord(d.kind));
   row.Text("extension", FieldText(r.Extension));
   row.Text("second_extension", FieldText(r.SecondExtension));
   row.Text("number", FieldText(r.Number));
@@ -281,7 +316,7 @@ void RejectWriter::Write(const Reject& reject, std::string_view input) {
   row.Text("input", input);
   row.Number("first_line", static_cast<int64_t>(reject.lines.first));
   row.Number("last_line", static_cast<int64_t>(reject.lines.last));
-  row.Plain("status", [&](std::string& o) { o.append(StatusWord(reject.kind)); });
+  row.Plain("status", StatusWord(reject.kind));
   if (reject.kind == RejectKind::kRejected) {
     row.Number("error", reject.error_code);
   } else {
