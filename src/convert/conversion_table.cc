@@ -73,7 +73,6 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
   key = key.substr(0, kConversionSearchKeyLimit);
   // No usable entry has an empty key or one longer than the key field.
   if (key.empty() || key.size() > kConversionKeyWidth) return {};
-  if (key.size() == kConversionKeyWidth && (padded_key_lengths_ >> TextLengthBeforeSpaces(key) & 1u) == 0) return {};
   const auto it = first_entry_.find(key);
   if (it == first_entry_.end()) return {};
   return ConversionMatch{true, it->second};
@@ -132,8 +131,12 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
   if (!prefix.empty()) std::memcpy(padded, prefix.data(), prefix.size());
   while (!prefix.empty()) {
     const std::string_view key(padded, std::max(prefix.size(), kConversionKeyWidth));
-    const ConversionMatch match =
-        search == ConversionSearch::kIndexed ? table->Find(key) : table->FindByScan(key);
+    ConversionMatch match;
+    if (search == ConversionSearch::kScan) {
+      match = table->FindByScan(key);
+    } else if (prefix.size() > kConversionKeyWidth || table->MayHoldPaddedKey(TextLengthBeforeSpaces(prefix))) {
+      match = table->Find(key);
+    }
     if (match.found) {
       const std::string_view replacement = table->Entry(match.index).replacement;
       // An entry that would charge the call where it already is does not count:

@@ -92,6 +92,13 @@ class ConversionTable {
   // record order. Kept for cross-checking the index and for measurements.
   ConversionMatch FindByScan(std::string_view key) const;
 
+  // False when no usable key of 16 characters has `n` characters before its
+  // trailing spaces: a search key of that form then finds nothing, and the
+  // prefix search passes it over without looking it up.
+  bool MayHoldPaddedKey(std::size_t n) const {
+    return n <= kConversionKeyWidth && (padded_key_lengths_ >> n & 1u) != 0;
+  }
+
  private:
   struct KeyHash {
     using is_transparent = void;
@@ -101,8 +108,7 @@ class ConversionTable {
   std::array<uint8_t, kConversionImageSize> image_{};
   int32_t entry_count_ = 0;
   // Bit n is set iff a usable key of 16 characters has n characters before
-  // its trailing spaces. A 16-character search key whose bit is clear finds
-  // nothing, so the prefix search skips most lengths without hashing.
+  // its trailing spaces.
   uint32_t padded_key_lengths_ = 0;
   // Every usable key of entries 1..EntryCount() -> its lowest entry number.
   std::unordered_map<std::string, int16_t, KeyHash, std::equal_to<>> first_entry_;
