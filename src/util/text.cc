@@ -25,8 +25,6 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 // Largest value that may still take one more decimal digit, and one more
 // hexadecimal digit, without leaving 32 bits.
 constexpr uint32_t kDecimalStepLimit = 214748364;
@@ -69,21 +67,6 @@ double DecimalToDouble(std::string digits, int64_t exponent, bool negative) {
 }
 
 }  // namespace
-
-std::string_view TrimBlanks(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string_view CutText(std::string_view text, int32_t start, int32_t count) {
-  if (text.empty() || count < 0) return {};
-  const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
-  if (from >= text.size()) return {};
-  return text.substr(from, static_cast<std::size_t>(count));
-}
 
 std::string UpperText(std::string_view text) {
   std::string out(text);

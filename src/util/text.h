@@ -11,6 +11,7 @@
 #ifndef TALVO_UTIL_TEXT_H_
 #define TALVO_UTIL_TEXT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,14 +26,27 @@ inline bool IsLetterOrDigit(char c) { return IsDigit(c) || IsUpperLetter(c) || I
 
 // `text` without every byte of code 32 or less at both ends (space, tab, CR,
 // LF and the other control characters); inside it is unchanged. A text of
-// blanks only gives the empty text.
-std::string_view TrimBlanks(std::string_view text);
+// blanks only gives the empty text. (Inline, as CutText: both run for every
+// field of every call.)
+inline std::string_view TrimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
 
 // At most `count` characters of `text` from the 1-based position `start` on.
 // A start below 1 counts as 1 (the count is not reduced); a start past the end
 // or a negative count gives the empty text; a count running past the end stops
 // at the end. Never fails.
-std::string_view CutText(std::string_view text, int32_t start, int32_t count);
+inline std::string_view CutText(std::string_view text, int32_t start, int32_t count) {
+  if (text.empty() || count < 0) return {};
+  const std::size_t from = start < 1 ? 0 : static_cast<std::size_t>(start) - 1;
+  if (from >= text.size()) return {};
+  return text.substr(from, static_cast<std::size_t>(count));
+}
 
 // `text` with "a".."z" turned into "A".."Z"; every other byte unchanged.
 std::string UpperText(std::string_view text);
