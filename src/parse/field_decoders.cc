@@ -30,14 +30,6 @@ ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width,
 
 }  // namespace
 
-int32_t ParseIntField(std::string_view text, bool& ok) {
-  text = TrimBlanks(text);
-  if (text.empty()) return 0;
-  const IntegerParse p = ParseInteger(text);
-  if (p.error_pos != 0) ok = false;
-  return p.value;
-}
-
 double ParseRealField(std::string_view text, bool& ok) {
   // Only a field with a comma is copied, to put the point in its place.
   std::string copy;

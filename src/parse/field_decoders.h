@@ -8,13 +8,21 @@
 #include <string_view>
 
 #include "util/short_text.h"
+#include "util/text.h"
 
 namespace talvo {
 
 // The integer in `text`, blanks around it ignored. An empty or blank field is
 // 0 and no error. Clears `ok` when the text is not an integer; the value is
 // then the magnitude of the digits read before the first bad character.
-int32_t ParseIntField(std::string_view text, bool& ok);
+// (Inline: a call decodes about ten such fields.)
+inline int32_t ParseIntField(std::string_view text, bool& ok) {
+  text = TrimBlanks(text);
+  if (text.empty()) return 0;
+  const IntegerParse p = ParseInteger(text);
+  if (p.error_pos != 0) ok = false;
+  return p.value;
+}
 
 // The real number in `text`, whose first comma counts as a decimal point.
 // An empty or blank field is 0 and no error. Clears `ok` when not a number.

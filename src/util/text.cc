@@ -76,16 +76,9 @@ std::string UpperText(std::string_view text) {
   return out;
 }
 
-IntegerParse ParseInteger(std::string_view text) {
-  // Up to nine plain digits, the usual report field: no sign, prefix or
-  // overflow to look for.
-  if (!text.empty() && text.size() <= 9) {
-    uint32_t plain = 0;
-    std::size_t k = 0;
-    for (; k < text.size() && IsDigit(text[k]); ++k) plain = plain * 10u + static_cast<uint32_t>(text[k] - '0');
-    if (k == text.size()) return IntegerParse{AsSigned(plain), 0};
-  }
+namespace text_internal {
 
+IntegerParse ParseIntegerSyntax(std::string_view text) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n && text[i] == ' ') ++i;
@@ -124,6 +117,8 @@ IntegerParse ParseInteger(std::string_view text) {
   if (value > limit) return IntegerError(n, value);
   return IntegerParse{AsSigned(negative ? 0u - value : value), 0};
 }
+
+}  // namespace text_internal
 
 RealParse ParseReal(std::string_view text) {
   // Up to fifteen plain digits: an integer that a double holds exactly, so

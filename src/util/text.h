@@ -62,13 +62,28 @@ struct IntegerParse {
   int32_t error_pos = 0;
 };
 
+namespace text_internal {
+// ParseInteger's full syntax.
+IntegerParse ParseIntegerSyntax(std::string_view text);
+}  // namespace text_internal
+
 // Reads a signed 32-bit integer. Syntax: leading spaces (code 32 only), then
 // either an optional "+"/"-" and decimal digits, or one of "$", "x", "X",
 // "0x", "0X" and hexadecimal digits (no sign). The whole text must be used; a
 // trailing blank is an error. Decimal values outside -2147483648..2147483647
 // are an error; hexadecimal takes at most 8 significant digits and reads the
 // 32 bits as signed ("$FFFFFFFF" is -1).
-IntegerParse ParseInteger(std::string_view text);
+inline IntegerParse ParseInteger(std::string_view text) {
+  // Up to nine plain digits, the usual report field, are read here: no sign,
+  // prefix or overflow to look for.
+  if (!text.empty() && text.size() <= 9) {
+    uint32_t plain = 0;
+    std::size_t k = 0;
+    for (; k < text.size() && IsDigit(text[k]); ++k) plain = plain * 10u + static_cast<uint32_t>(text[k] - '0');
+    if (k == text.size()) return IntegerParse{static_cast<int32_t>(plain), 0};
+  }
+  return text_internal::ParseIntegerSyntax(text);
+}
 
 // Result of ParseReal.
 struct RealParse {
