@@ -110,19 +110,26 @@ std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_
 void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col, bool& ok,
                     ShortText<6>& call_date) {
   const std::string_view month = CutText(line, month_col, 2);
-  std::string date;
+  // Year, month and day joined, of which the date keeps six characters.
+  char date[6];
+  std::size_t n = 0;
+  const auto append = [&](std::string_view part) {
+    for (char c : part) {
+      if (n < sizeof date) date[n++] = c;
+    }
+  };
   if (year_col != 0) {
-    date = CutText(line, year_col, 2);
+    append(CutText(line, year_col, 2));
   } else {
     const std::string today = TodayShort();
     int32_t year = TextToIntDef(CutText(today, 1, 2));
     // A month later in the year than today's is last year's.
     if (CompareText(month, CutText(today, 3, 2)) > 0) year = year == 0 ? 99 : year - 1;
-    date = IntToTextWidth(year, 2);
+    append(IntToTextWidth(year, 2));
   }
-  date += month;
-  date += CutText(line, day_col, 2);
-  call_date.assign(date);
+  append(month);
+  append(CutText(line, day_col, 2));
+  call_date.assign(std::string_view(date, n));
 
   if (!ok) return;
   for (std::size_t i = 0; i < call_date.length && ok; ++i) {
