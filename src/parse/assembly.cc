@@ -149,7 +149,9 @@ CallKind ClassifyWithoutOriginating(RecordDecode& d) {
 
 CallKind ClassifyWithOriginating(RecordDecode& d) {
   const bool has_second = !TextOf(d.rec.SecondExtension).empty();
-  std::string acting(has_second ? TextOf(d.rec.SecondExtension) : TextOf(d.rec.Extension));
+  // As long as the dialled number it may become; stored back as 8 characters.
+  ShortText<24> acting;
+  acting.assign(has_second ? TextOf(d.rec.SecondExtension) : TextOf(d.rec.Extension));
   const std::string_view org = d.org_ext.view();
   const std::string_view cli = d.caller.view();
   const std::string_view dialled = d.state.Dialled.view();
@@ -158,12 +160,13 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
       d.state.IncomingCall,
       d.state.ForeignExtension,
       org.empty(),
-      org != acting,
+      org != acting.view(),
       org.size() == cli.size() || d.s.CliCol != d.s.OrgExtCol,
       InExtensionRange(d.s, org),
       org.size() == cli.size(),
       dialled.empty(),
-      InExtensionRange(d.s, dialled),
+      // Only the rows of a foreign extension look at it.
+      d.state.ForeignExtension && InExtensionRange(d.s, dialled),
       cli.empty(),
   };
 
@@ -180,13 +183,13 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
 
   switch (row->acting) {
     case ActingRule::kKeep: break;
-    case ActingRule::kOrg: acting = org; break;
-    case ActingRule::kOrgOrExtension: acting = org.empty() ? std::string(TextOf(d.rec.Extension)) : std::string(org); break;
+    case ActingRule::kOrg: acting.assign(org); break;
+    case ActingRule::kOrgOrExtension: acting.assign(org.empty() ? TextOf(d.rec.Extension) : org); break;
     case ActingRule::kDialledIfInRange:
-      if (facts.dialled_in_range) acting = dialled;
+      if (facts.dialled_in_range) acting.assign(dialled);
       break;
     case ActingRule::kDialledIfSetAndInRange:
-      if (!facts.dialled_empty && facts.dialled_in_range) acting = dialled;
+      if (!facts.dialled_empty && facts.dialled_in_range) acting.assign(dialled);
       break;
   }
   switch (row->dialled) {
@@ -199,11 +202,11 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
   // The acting extension goes back where it came from, unless it replaced
   // the extension outright.
   if ((row->flags & kOrig) != 0) {
-    StoreText(d.rec.Extension, acting);
+    StoreText(d.rec.Extension, acting.view());
   } else if (!TextOf(d.rec.SecondExtension).empty()) {
-    StoreText(d.rec.SecondExtension, acting);
+    StoreText(d.rec.SecondExtension, acting.view());
   } else {
-    StoreText(d.rec.Extension, acting);
+    StoreText(d.rec.Extension, acting.view());
   }
   if (d.state.PrivateCall) AddFlags(d.rec, TALVO_FLAG_PRIVATE);
   return d.state.Code.empty() ? CallKind::kNormal : CallKind::kNormalCoded;
