@@ -6,10 +6,9 @@
 // what the driver does instead.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -126,7 +125,7 @@ TEST_F(BadInputTest, LinesWithArbitraryBytes) {
       // Bytes outside every field change nothing.
       {call + std::string("\0\xFF\r\x7F", 4) + "junk", "2 err=42", kCallDump},
       {call + "\r", "2 err=42", kCallDump},
-      // A CR in the blank column after the extension is trimmed with the blanks.
+      // A CR in the extension field, after its digits, is trimmed like a blank.
       {call.substr(0, 28) + "\r" + call.substr(29), "2 err=42", kCallDump},
       // A NUL or 0xFF inside the dialled number is skipped like any non-digit.
       {call.substr(0, 34) + std::string(1, '\0') + call.substr(35), "2 err=42",
