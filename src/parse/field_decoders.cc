@@ -1,5 +1,6 @@
 #include "parse/field_decoders.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -68,7 +69,9 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
     if (t.error_pos == 0) {
       const IntegerParse b = ParseInteger(base);
       if (b.error_pos == 0) {
-        result.assign(Int64ToText(int64_t{b.value} + int64_t{t.value}));
+        char sum[24];
+        const auto end = std::to_chars(sum, sum + sizeof sum, int64_t{b.value} + int64_t{t.value}).ptr;
+        result.assign(std::string_view(sum, static_cast<std::size_t>(end - sum)));
         return result;
       }
     }

@@ -1,6 +1,7 @@
 #include "parse/field_steps.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -26,7 +27,9 @@ ShortText<6> NormalizeTrunk(std::string_view text) {
   if (text.empty()) {
     t.assign("0");
   } else if (const IntegerParse p = ParseInteger(text); p.error_pos == 0) {
-    t.assign(Int64ToText(p.value));
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, p.value).ptr;
+    t.assign(std::string_view(digits, static_cast<std::size_t>(end - digits)));
   } else {
     t.assign(text);
   }
