@@ -2,13 +2,6 @@
 
 namespace talvo::tool {
 
-namespace {
-
-// True iff a field holding `c` must be quoted.
-constexpr bool NeedsQuotes(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
-
-}  // namespace
-
 void AppendCsvField(std::string& out, std::string_view field) {
   const std::size_t at = out.size();
   out.resize(at + CsvFieldMaxSize(field.size()));
@@ -16,24 +9,20 @@ void AppendCsvField(std::string& out, std::string_view field) {
   out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-char* WriteCsvField(char* dest, std::string_view field) {
-  // Copied as it stands until a byte turns out to need quotes.
+namespace csv_internal {
+
+char* WriteQuotedCsvField(char* dest, std::string_view field) {
   char* p = dest;
+  *p++ = '"';
   for (char c : field) {
-    if (NeedsQuotes(c)) {
-      p = dest;
-      *p++ = '"';
-      for (char q : field) {
-        if (q == '"') *p++ = '"';
-        *p++ = q;
-      }
-      *p++ = '"';
-      return p;
-    }
+    if (c == '"') *p++ = '"';
     *p++ = c;
   }
+  *p++ = '"';
   return p;
 }
+
+}  // namespace csv_internal
 
 bool CsvRow::blank() const {
   if (fields.size() != 1) return false;

@@ -28,6 +28,18 @@ char* PutTwoDigits(char* p, unsigned value) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// YYMMDD as YYYY-MM-DD in `buf`; any other text is returned as it stands.
+std::string_view IsoDate(std::string_view d, char (&buf)[10]) {
+  if (d.size() != 6 || !std::all_of(d.begin(), d.end(), IsDigit)) return d;
+  char* p = Put(buf, d[0] <= '8' ? "20" : "19");
+  p = Put(p, d.substr(0, 2));
+  *p++ = '-';
+  p = Put(p, d.substr(2, 2));
+  *p++ = '-';
+  Put(p, d.substr(4, 2));
+  return std::string_view(buf, sizeof buf);
+}
+
 // HH:MM:SS of the record's start; the hour may run past 99 and the seconds
 // past 59 when the host passed such a record in.
 std::string_view StartTime(const CallRecord& r, char (&buf)[16]) {
@@ -185,16 +197,8 @@ std::string_view ResultWords(int32_t result) {
 }
 
 void AppendIsoDate(std::string& out, std::string_view d) {
-  if (d.size() != 6 || !std::all_of(d.begin(), d.end(), IsDigit)) {
-    out.append(d);
-    return;
-  }
-  out.append(d[0] <= '8' ? "20" : "19");
-  out.append(d.substr(0, 2));
-  out += '-';
-  out.append(d.substr(2, 2));
-  out += '-';
-  out.append(d.substr(4, 2));
+  char iso[10];
+  out.append(IsoDate(d, iso));
 }
 
 void AppendFlagWords(std::string& out, uint32_t flags, char separator) {
@@ -233,9 +237,8 @@ void RecordWriter::Header() {
 void RecordWriter::Write(const DecodedRecord& d, std::string_view input) {
   const CallRecord& r = *d.record;
   RowBuilder row(out_.buffer(), format_);
-  scratch_.clear();
-  AppendIsoDate(scratch_, d.call_date);
-  row.Text("date", scratch_);
+  char iso[10];
+  row.Text("date", IsoDate(d.call_date, iso));
   char start[16];
   row.Plain("start", StartTime(r, start));
   row.Number("duration", r.Duration);

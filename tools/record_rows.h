@@ -64,7 +64,6 @@ class RecordWriter {
   Output& out_;
   RowFormat format_;
   bool line_numbers_;
-  std::string scratch_;
 };
 
 class RejectWriter {
