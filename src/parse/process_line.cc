@@ -14,7 +14,9 @@ ParserState& SharedParserState() {
 
 int32_t ProcessLine(const DriverSettings& settings, RecordLines& lines, LineOutputs& out) {
   ParserState& state = SharedParserState();
-  const Recognition r = Recognize(settings, lines, state, out.error_code);
+  static RecordBuffer buffer;  // keeps its lines' capacity from call to call
+  buffer.BeginCall();
+  const Recognition r = Recognize(settings, lines, buffer, state, out.error_code);
   switch (r.outcome) {
     case Recognition::kIncomplete:
       return TALVO_RESULT_INCOMPLETE;
@@ -23,7 +25,6 @@ int32_t ProcessLine(const DriverSettings& settings, RecordLines& lines, LineOutp
     case Recognition::kComplete:
       break;
   }
-  static RecordBuffer buffer;  // keeps its lines' capacity from call to call
   if (!buffer.Load(lines, r.record_lines)) return TALVO_RESULT_NO_RECORD;
   return AssembleRecord(settings, buffer, state, out);
 }

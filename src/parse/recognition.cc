@@ -12,17 +12,6 @@ constexpr int32_t kDutyMarkerCodeBase = 31;   // DC_CHKn: 31 + n
 constexpr int32_t kNormalMarkerCodeBase = 100; // CHKn: 100 + n
 constexpr int32_t kBlankCodeBase = 110;        // SPCn: 110 + n
 
-// Reused from call to call so that a line costs no allocation.
-struct LineScratch {
-  std::string newest;
-  std::string first;
-};
-
-LineScratch& Scratch() {
-  static LineScratch scratch;
-  return scratch;
-}
-
 // The line-1 entries of a normal record on the newest line.
 bool StartsNormalRecord(const DriverSettings& s, std::string_view newest) {
   bool start = true;
@@ -93,16 +82,25 @@ bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int
 }  // namespace
 
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code) {
+  // Reused from call to call so that a line costs no allocation.
+  static RecordBuffer scratch;
+  scratch.BeginCall();
+  return Recognize(s, lines, scratch, state, error_code);
+}
+
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
+                      int32_t& error_code) {
   const int32_t n = lines.Count();
   if (n < 1) return {};
-  LineScratch& scratch = Scratch();
-  if (!lines.Get(n - 1, &scratch.newest)) return {};
-  const std::string_view newest = scratch.newest;
+  const std::string* newest_copy = buffer.Fetch(lines, n - 1);
+  if (newest_copy == nullptr) return {};
+  const std::string_view newest = *newest_copy;
   std::string_view first = newest;
   const bool need_first = n > 1 && (s.LocalCalls || s.DutyCall);
   if (need_first) {
-    if (!lines.Get(0, &scratch.first)) return {};
-    first = scratch.first;
+    const std::string* first_copy = buffer.Fetch(lines, 0);
+    if (first_copy == nullptr) return {};
+    first = *first_copy;
   }
 
   bool start = StartsNormalRecord(s, newest);

@@ -8,6 +8,7 @@
 
 #include "config/driver_settings.h"
 #include "parse/parser_state.h"
+#include "parse/record_buffer.h"
 #include "parse/record_lines.h"
 
 namespace talvo {
@@ -28,6 +29,11 @@ struct Recognition {
 // RecordOk to true. Records marker codes (32..35, 101..106, 111..116) only
 // while `error_code` is 0. A list that refuses a line gives kNoRecord.
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code);
+
+// The same, reading the lines it looks at through `buffer` (after
+// buffer.BeginCall()), where loading the record then finds them copied.
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
+                      int32_t& error_code);
 
 }  // namespace talvo
 

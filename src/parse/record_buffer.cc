@@ -4,19 +4,34 @@
 
 namespace talvo {
 
+const std::string* RecordBuffer::Fetch(RecordLines& lines, int32_t i) {
+  if (i < 0 || i >= kMaxLines) return lines.Get(i, &beyond_) ? &beyond_ : nullptr;
+  const auto k = static_cast<std::size_t>(i);
+  if ((fetched_ >> k & 1u) == 0) {
+    if (!lines.Get(i, &lines_[k])) return nullptr;
+    fetched_ |= 1u << k;
+  }
+  return &lines_[k];
+}
+
 bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
   count_ = 0;
   total_ = 0;
   const int32_t n = std::clamp(count, 0, kMaxLines);
   for (int32_t i = 0; i < n; ++i) {
-    if (!lines.Get(i, &lines_[static_cast<std::size_t>(i)])) return false;
+    if (Fetch(lines, i) == nullptr) {
+      fetched_ = 0;
+      return false;
+    }
   }
+  fetched_ = 0;
   count_ = n;
   total_ = std::max(count, 0);
   return true;
 }
 
 void RecordBuffer::Assign(std::initializer_list<std::string_view> lines) {
+  fetched_ = 0;
   count_ = 0;
   for (std::string_view line : lines) {
     if (count_ == kMaxLines) break;

@@ -1,5 +1,7 @@
 // The lines of one record, copied out of the host's list once per call so the
 // field steps can read them by line number without calling back into the host.
+// Recognition reads its lines through the same buffer, so a line it has copied
+// is not copied a second time for the record.
 #ifndef TALVO_PARSE_RECORD_BUFFER_H_
 #define TALVO_PARSE_RECORD_BUFFER_H_
 
@@ -18,8 +20,18 @@ class RecordBuffer {
   // A record spans at most six lines; no setting names a later one.
   static constexpr int32_t kMaxLines = 6;
 
-  // Copies lines 1..min(count, 6) of `lines`. Returns false when the host's
-  // list refuses a line; the buffer then holds no line.
+  // Starts a DrvProcessLine call: no line of the host's list is copied yet.
+  void BeginCall() { fetched_ = 0; }
+
+  // The copy of line i (0-based) of `lines`, read from the host's list at its
+  // first use in this call; null when the list refuses it. Valid until the
+  // next BeginCall, Load or Assign. REQUIRES: only the newest line has been
+  // deleted from the list since BeginCall, and `i` is below it.
+  const std::string* Fetch(RecordLines& lines, int32_t i);
+
+  // Copies lines 1..min(count, 6) of `lines` (those not fetched yet in this
+  // call). Returns false when the host's list refuses a line; the buffer then
+  // holds no line.
   bool Load(RecordLines& lines, int32_t count);
 
   // Fills the buffer directly (tests, tools).
@@ -39,6 +51,8 @@ class RecordBuffer {
 
  private:
   std::array<std::string, kMaxLines> lines_{};  // keep their capacity from call to call
+  std::string beyond_;                          // a line fetched past the sixth
+  uint32_t fetched_ = 0;                        // bit i: lines_[i] holds line i of this call
   int32_t count_ = 0;                           // lines held, 0..6
   int32_t total_ = 0;                           // lines in the record
 };
