@@ -12,20 +12,20 @@ namespace {
 template <typename Keep>
 ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width, Keep keep) {
   constexpr std::size_t kCap = ShortText<24>::kCapacity;
-  char kept[kCap];
+  ShortText<24> result;
+  if (width == 0) return result;
+  // The field's columns that the line has, 0-based; columns below 1 do not exist.
+  const std::size_t from = column == 0 ? 0 : std::size_t{column} - 1;
+  const std::size_t to = std::min(line.size(), std::size_t{column} + width - 1);
   std::size_t n = 0;
-  const int32_t last = int32_t{column} + int32_t{width} - 1;
-  const auto line_length = static_cast<int32_t>(line.size());
-  for (int32_t pos = column; static_cast<int32_t>(n) < width && pos <= line_length && pos <= last; ++pos) {
-    if (pos < 1) continue;  // columns below 1 do not exist
-    const char c = line[static_cast<std::size_t>(pos - 1)];
+  for (std::size_t i = from; i < to && n < width; ++i) {
+    const char c = line[i];
     if (n > 0 && c == ' ') break;
     // A character that would make the text longer than 24 is dropped; the
     // scan goes on to the end of the field.
-    if (keep(c) && n < kCap) kept[n++] = c;
+    if (keep(c) && n < kCap) result.chars[n++] = c;
   }
-  ShortText<24> result;
-  result.assign(std::string_view(kept, n));
+  result.length = static_cast<uint8_t>(n);
   return result;
 }
 
