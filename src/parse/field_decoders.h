@@ -17,6 +17,8 @@ namespace talvo {
 // then the magnitude of the digits read before the first bad character.
 // (Inline: a call decodes about ten such fields.)
 inline int32_t ParseIntField(std::string_view text, bool& ok) {
+  // Two digits, as every hour, minute and second of a report is printed.
+  if (text.size() == 2 && IsDigit(text[0]) && IsDigit(text[1])) return (text[0] - '0') * 10 + (text[1] - '0');
   text = TrimBlanks(text);
   if (text.empty()) return 0;
   const IntegerParse p = ParseInteger(text);
