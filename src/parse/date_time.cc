@@ -129,7 +129,8 @@ void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, 
   }
   append(month);
   append(CutText(line, day_col, 2));
-  call_date.assign(std::string_view(date, n));
+  for (std::size_t i = 0; i < n; ++i) call_date.chars[i] = date[i];
+  call_date.length = static_cast<uint8_t>(n);
 
   if (!ok) return;
   for (std::size_t i = 0; i < call_date.length && ok; ++i) {
@@ -138,10 +139,11 @@ void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, 
   }
   if (call_date.length < 6) ok = false;
   if (!ok) return;
-  const std::string_view text = call_date.view();
-  const std::string_view mm = text.substr(2, 2);
-  const std::string_view dd = text.substr(4, 2);
-  ok = mm >= "01" && mm <= "12" && dd >= "01" && dd <= "31";
+  // Six digits: month 01..12, day 01..31.
+  const auto two = [&](std::size_t i) { return (call_date.chars[i] - '0') * 10 + (call_date.chars[i + 1] - '0'); };
+  const int month_number = two(2);
+  const int day_number = two(4);
+  ok = month_number >= 1 && month_number <= 12 && day_number >= 1 && day_number <= 31;
 }
 
 bool DateFromDayOfYear(int32_t day_of_year, ShortText<6>& call_date) {
