@@ -17,10 +17,15 @@ ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width,
   // The field's columns that the line has, 0-based; columns below 1 do not exist.
   const std::size_t from = column == 0 ? 0 : std::size_t{column} - 1;
   const std::size_t to = std::min(line.size(), std::size_t{column} + width - 1);
+  // Everything before the first kept character is passed over, blanks too;
+  // after it, the first blank ends the field. (At most `width` characters
+  // are scanned, so no more than `width` are kept.)
+  std::size_t i = from;
+  while (i < to && !keep(line[i])) ++i;
   std::size_t n = 0;
-  for (std::size_t i = from; i < to && n < width; ++i) {
+  for (; i < to; ++i) {
     const char c = line[i];
-    if (n > 0 && c == ' ') break;
+    if (c == ' ') break;
     // A character that would make the text longer than 24 is dropped; the
     // scan goes on to the end of the field.
     if (keep(c) && n < kCap) result.chars[n++] = c;
