@@ -133,14 +133,15 @@ void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, 
   call_date.length = static_cast<uint8_t>(n);
 
   if (!ok) return;
-  for (std::size_t i = 0; i < call_date.length && ok; ++i) {
-    if (call_date.chars[i] == ' ') call_date.chars[i] = '0';
-    ok = IsDigit(call_date.chars[i]);
+  bool digits = true;  // a local flag, kept in a register, rather than `ok` through its reference
+  for (std::size_t i = 0; i < n && digits; ++i) {
+    if (date[i] == ' ') call_date.chars[i] = date[i] = '0';
+    digits = IsDigit(date[i]);
   }
-  if (call_date.length < 6) ok = false;
+  ok = digits && n == 6;
   if (!ok) return;
   // Six digits: month 01..12, day 01..31.
-  const auto two = [&](std::size_t i) { return (call_date.chars[i] - '0') * 10 + (call_date.chars[i + 1] - '0'); };
+  const auto two = [&](std::size_t i) { return (date[i] - '0') * 10 + (date[i + 1] - '0'); };
   const int month_number = two(2);
   const int day_number = two(4);
   ok = month_number >= 1 && month_number <= 12 && day_number >= 1 && day_number <= 31;
