@@ -8,7 +8,7 @@
 // with a caller number, some ringing long), internal calls (incoming lines
 // whose originating extension is another extension of the site), local
 // (room to room) and duty lines, page headings, and about one call in two
-// hundred malformed: a start hour "1?", an extension outside the range, a
+// hundred malformed: a "?" in the start hour, an extension outside the range, a
 // month 13, a line cut short, a local line without its called extension, a
 // duty line with a broken year, a broken continuation line.
 //
