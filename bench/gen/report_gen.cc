@@ -372,15 +372,25 @@ void ReportGenerator::WriteLocalOrDuty(std::string& out, const Call& c) {
   }
 }
 
+// The call line's date DD/MM/YY and start time HH:MM:SS, broken as the call's
+// fault says.
+std::string ReportGenerator::CallDate(const Call& c) {
+  std::string date = DateText(c.date);
+  if (c.fault == Fault::kMonth) date.replace(3, 2, "13");
+  return date;
+}
+
+std::string ReportGenerator::StartTime(const Call& c) {
+  std::string start = ClockText(c.start, true);
+  if (c.fault == Fault::kStartHour) start[1] = '?';
+  return start;
+}
+
 // 15/03/26 09:02:05 00:06:10 250  02 010 O 0317654321                                 6 4711   215  P Y
 void ReportGenerator::WriteExample(std::string& out, const Call& c) {
   Columns l;
-  std::string date = DateText(c.date);
-  if (c.fault == Fault::kMonth) date.replace(3, 2, "13");
-  l.Put(1, date);
-  std::string start = ClockText(c.start, true);
-  if (c.fault == Fault::kStartHour) start[1] = '?';
-  l.Put(10, start);
+  l.Put(1, CallDate(c));
+  l.Put(10, StartTime(c));
   l.Put(19, ClockText(c.duration, true));
   l.Put(28, c.fault == Fault::kExtension ? "999" : c.extension);
   l.Put(33, c.group);
@@ -404,12 +414,8 @@ void ReportGenerator::WriteExample(std::string& out, const Call& c) {
 void ReportGenerator::WriteThreeLine(std::string& out, const Call& c) {
   Columns l1;
   l1.Put(1, "CALL");
-  std::string date = DateText(c.date);
-  if (c.fault == Fault::kMonth) date.replace(3, 2, "13");
-  l1.Put(6, date);
-  std::string start = ClockText(c.start, true);
-  if (c.fault == Fault::kStartHour) start[1] = '?';
-  l1.Put(15, start);
+  l1.Put(6, CallDate(c));
+  l1.Put(15, StartTime(c));
   l1.Put(24, ClockText(c.duration, true));
   l1.Put(33, c.fault == Fault::kExtension ? "9990" : c.extension);
   l1.Put(38, c.group);

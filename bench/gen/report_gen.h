@@ -85,6 +85,8 @@ class ReportGenerator {
   std::string CallerNumber();
   std::string Digits(uint32_t n);
 
+  static std::string CallDate(const Call& c);
+  static std::string StartTime(const Call& c);
   void Line(std::string& out, std::string_view text);
   void PageHeading(std::string& out);
   void WriteExample(std::string& out, const Call& call);
