@@ -248,6 +248,11 @@ int RunDecode(const DecodeOptions& options, Output& err) {
     follow.poll_ms = options.poll_ms;
     follow.stop = &g_stop;
     LineReader reader(inputs.fd(i), names[i], follow);
+    reader.set_before_wait([&] {
+      records.FlushLive();
+      rejects.FlushLive();
+      err.FlushLive();
+    });
     sink.set_input(names[i]);
     try {
       std::string_view line;

@@ -70,6 +70,7 @@ bool LineReader::Fill() {
   }
   if (buf_.size() - end_ < kReadSize / 2) buf_.resize(buf_.size() * 2);
   for (;;) {
+    if (before_wait_) before_wait_();
     const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
@@ -81,6 +82,7 @@ bool LineReader::Fill() {
     }
     if (n < 0) throw IoError(DescribeError("cannot read", name_, errno));
     if (!follow_.follow || Stopped()) return false;
+    if (before_wait_) before_wait_();
     PauseMs(follow_.poll_ms);
     if (Stopped()) return false;
   }

@@ -8,8 +8,10 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace talvo::tool {
@@ -32,6 +34,10 @@ class LineReader {
   // Returns false at the end of the input. Throws IoError on a read error.
   bool Next(std::string_view* line);
 
+  // `hook` is called before every read of the input and every pause while
+  // following: where the reader may wait, output held back is written out.
+  void set_before_wait(std::function<void()> hook) { before_wait_ = std::move(hook); }
+
   // 1-based number of the line Next() returned last.
   uint64_t line_number() const { return line_number_; }
 
@@ -44,6 +50,7 @@ class LineReader {
   int fd_;
   std::string name_;
   FollowOptions follow_;
+  std::function<void()> before_wait_;
   std::vector<char> buf_;
   std::size_t begin_ = 0;  // first byte not yet returned
   std::size_t scan_ = 0;   // bytes begin_..scan_ hold no line end

@@ -1,6 +1,7 @@
 #include "tools/line_reader.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <string>
@@ -107,6 +108,40 @@ TEST(LineReader, AStoppedFollowTakesTheUnfinishedLineAsTheLast) {
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line, "half");
   EXPECT_FALSE(reader.Next(&line));
+}
+
+// Reads what has arrived on `fd` within `ms` milliseconds.
+std::string ReadWithin(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, ms) <= 0) return "";
+  char buf[256];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+}
+
+TEST(LineReader, RowsHeldBackForAPipeAreWrittenBeforeTheInputIsWaitedFor) {
+  Pipe in, out_pipe;
+  Output out(out_pipe.fds[1], "pipe");
+  LineReader reader(in.fds[0], "pipe");
+  reader.set_before_wait([&] { out.FlushLive(); });
+  in.Write("first\n");
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(&line));
+  out.Write("row of the first line\n");
+  out.EndRow();
+  EXPECT_EQ(ReadWithin(out_pipe.fds[0], 0), "") << "a pipe gets its rows in blocks";
+  // The peer sends the next line only once it has seen the row: a reader
+  // that waited without writing the row out would wait for five seconds.
+  std::string seen;
+  std::thread peer([&] {
+    seen = ReadWithin(out_pipe.fds[0], 5000);
+    in.Write("second\n");
+    in.Close();
+  });
+  ASSERT_TRUE(reader.Next(&line));
+  peer.join();
+  EXPECT_EQ(seen, "row of the first line\n");
+  EXPECT_EQ(line, "second");
 }
 
 TEST(LineReader, AReadErrorNamesTheInput) {

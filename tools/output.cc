@@ -22,6 +22,7 @@ std::string DescribeError(std::string_view what, std::string_view path, int erro
 Output::Output(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
   struct stat st {};
   live_ = ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode);
+  per_row_ = ::isatty(fd_) == 1;
   buffer_.reserve(kBlock + 4096);
 }
 
@@ -40,6 +41,7 @@ Output::Output(Output&& other) noexcept
     : fd_(other.fd_),
       owned_(std::exchange(other.owned_, false)),
       live_(other.live_),
+      per_row_(other.per_row_),
       name_(std::move(other.name_)),
       buffer_(std::move(other.buffer_)) {}
 
@@ -53,7 +55,7 @@ Output::~Output() {
 }
 
 void Output::EndRow() {
-  if (live_ || buffer_.size() >= kBlock) Flush();
+  if (per_row_ || buffer_.size() >= kBlock) Flush();
 }
 
 void Output::Flush() {

@@ -1,9 +1,11 @@
 // Buffered output to a file descriptor, for the rows the tool writes.
 //
-// Rows are collected in one reused buffer and written in large blocks. When
-// the destination is not a regular file (a terminal, a pipe, a socket) each
-// row is written as soon as it is complete, so that a live feed shows every
-// call as it arrives.
+// Rows are collected in one reused buffer and written in large blocks. A
+// terminal gets each row as soon as it is complete. Any other destination that
+// is not a regular file (a pipe, a socket) is live too, but gets its rows in
+// blocks: the reading side calls FlushLive() before it waits for more input,
+// so a live feed still shows every call as soon as the driver has it, while a
+// bulk decode into a pipe is not slowed down by a write per row.
 #ifndef TALVO_TOOLS_OUTPUT_H_
 #define TALVO_TOOLS_OUTPUT_H_
 
@@ -37,11 +39,16 @@ class Output {
   std::string& buffer() { return buffer_; }
   void Write(std::string_view text) { buffer_.append(text); }
 
-  // Marks the end of a row: flushes at once on a live destination, otherwise
-  // when the buffer is large. Throws IoError when a write fails.
+  // Marks the end of a row: flushes at once on a terminal, otherwise when the
+  // buffer is large. Throws IoError when a write fails.
   void EndRow();
   // Writes out everything buffered. Throws IoError.
   void Flush();
+  // Flush() on a live destination (anything but a regular file); to be called
+  // before the input is waited for. Throws IoError.
+  void FlushLive() {
+    if (live_ && !buffer_.empty()) Flush();
+  }
 
   bool live() const { return live_; }
   const std::string& name() const { return name_; }
@@ -50,7 +57,8 @@ class Output {
   static constexpr std::size_t kBlock = 1 << 16;
   int fd_;
   bool owned_ = false;
-  bool live_ = false;
+  bool live_ = false;      // not a regular file
+  bool per_row_ = false;   // a terminal
   std::string name_;
   std::string buffer_;
 };
