@@ -70,6 +70,9 @@ TEST(VisibleText, EscapesBytesAndCutsLongLines) {
       {std::string("a\0\t\\", 4), "a\\x00\\x09\\x5C"},
       {"\xE9\x7F", "\\xE9\\x7F"},
       {"abcdefghi", "abcdefgh..."},
+      // Escapes at both ends, side by side, and as the last byte kept.
+      {"\x01" "ab\x02\x03", "\\x01ab\\x02\\x03"},
+      {"abcdefg\x1Bz", "abcdefg\\x1B..."},
   };
   for (const Case& c : cases) {
     std::string out;
