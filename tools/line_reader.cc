@@ -1,6 +1,7 @@
 #include "tools/line_reader.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,6 +14,9 @@ namespace talvo::tool {
 namespace {
 
 constexpr std::size_t kReadSize = 1 << 17;
+// How often a reader that may be stopped looks at the stop flag while the
+// input is silent.
+constexpr int kStopCheckMs = 100;
 
 void PauseMs(int ms) {
   timespec ts{};
@@ -71,6 +75,7 @@ bool LineReader::Fill() {
   if (buf_.size() - end_ < kReadSize / 2) buf_.resize(buf_.size() * 2);
   for (;;) {
     if (before_wait_) before_wait_();
+    if (!WaitForInput()) return false;
     const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
@@ -85,6 +90,22 @@ bool LineReader::Fill() {
     if (before_wait_) before_wait_();
     PauseMs(follow_.poll_ms);
     if (Stopped()) return false;
+  }
+}
+
+bool LineReader::WaitForInput() {
+  if (follow_.stop == nullptr) return true;
+  // A signal that lands just before a blocking read() does not interrupt it,
+  // and the read would then wait for input that may never come. So the input
+  // is polled, with a look at the stop flag between polls; what has arrived is
+  // still read after a stop.
+  for (;;) {
+    const bool stopped = Stopped();
+    pollfd p{fd_, POLLIN, 0};
+    const int r = ::poll(&p, 1, stopped ? 0 : kStopCheckMs);
+    if (r > 0) return true;  // input, its end or an error: read() says which
+    if (r < 0 && errno != EINTR) return true;  // read() reports the fault
+    if (r == 0 && stopped) return false;
   }
 }
 

@@ -45,6 +45,9 @@ class LineReader {
   // Reads more bytes after end_, making room first. Returns false at the end
   // of the input (after waiting for more while following).
   bool Fill();
+  // Waits until the input can be read without blocking; false when a stop was
+  // asked for and nothing more has arrived.
+  bool WaitForInput();
   bool Stopped() const { return follow_.stop != nullptr && *follow_.stop != 0; }
 
   int fd_;

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +144,32 @@ TEST(LineReader, RowsHeldBackForAPipeAreWrittenBeforeTheInputIsWaitedFor) {
   peer.join();
   EXPECT_EQ(seen, "row of the first line\n");
   EXPECT_EQ(line, "second");
+}
+
+TEST(LineReader, AStopAskedForWhileTheInputIsSilentEndsTheWait) {
+  // The stop flag is set between reads, as by a signal that arrives just
+  // before the reader would block: the reader must not wait for input that
+  // may never come.
+  Pipe p;
+  volatile std::sig_atomic_t stop = 0;
+  FollowOptions options;
+  options.stop = &stop;
+  LineReader reader(p.fds[0], "pipe", options);
+  p.Write("done\n");
+  std::string_view line;
+  ASSERT_TRUE(reader.Next(&line));
+  EXPECT_EQ(line, "done");
+  stop = 1;
+  std::atomic<bool> returned{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 300 && !returned; ++i) ::usleep(10000);
+    if (!returned) p.Write("late\n");  // frees a reader that blocked: the test fails instead of hanging
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(reader.Next(&line));
+  returned = true;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  watchdog.join();
 }
 
 TEST(LineReader, AReadErrorNamesTheInput) {

@@ -31,12 +31,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // YYMMDD as YYYY-MM-DD in `buf`; any other text is returned as it stands.
 std::string_view IsoDate(std::string_view d, char (&buf)[10]) {
   if (d.size() != 6 || !std::all_of(d.begin(), d.end(), IsDigit)) return d;
-  char* p = Put(buf, d[0] <= '8' ? "20" : "19");
-  p = Put(p, d.substr(0, 2));
-  *p++ = '-';
-  p = Put(p, d.substr(2, 2));
-  *p++ = '-';
-  Put(p, d.substr(4, 2));
+  const bool last_century = d[0] == '9';
+  const char iso[10] = {last_century ? '1' : '2', last_century ? '9' : '0', d[0], d[1], '-', d[2], d[3], '-', d[4], d[5]};
+  std::copy(std::begin(iso), std::end(iso), buf);
   return std::string_view(buf, sizeof buf);
 }
 
