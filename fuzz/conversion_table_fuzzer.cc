@@ -55,7 +55,7 @@ using talvo::ConversionTable;
 // input, so that every key looked up costs one map search here, not a scan.
 class Reference {
  public:
-  explicit Reference(const std::string& image) {
+  explicit Reference(const std::string& image) : image_(image) {
     const auto count = static_cast<int16_t>(static_cast<uint16_t>(
         static_cast<uint8_t>(image[0]) | (static_cast<uint8_t>(image[1]) << 8)));
     const int32_t n = std::min<int32_t>(count, 500);
@@ -76,7 +76,14 @@ class Reference {
     return ConversionMatch{true, it->second};
   }
 
+  // Entry i's replacement: a length byte above 8 reads as 8.
+  std::string_view Replacement(int32_t i) const {
+    const char* record = image_.data() + 26 * static_cast<std::size_t>(i);
+    return std::string_view(record + 18, std::min<std::size_t>(static_cast<uint8_t>(record[17]), 8));
+  }
+
  private:
+  const std::string& image_;
   std::map<std::string, int16_t, std::less<>> first_;
 };
 
@@ -97,13 +104,12 @@ void CheckLookup(const ConversionTable& table, const Reference& reference, std::
 // The conversion read plainly: prefixes of the trimmed number (cut to 24),
 // longest first, padded to 16; the first whose entry names another extension
 // than the call's wins.
-CallRecord ReferenceConversion(const ConversionTable& table, const Reference& reference, CallRecord record,
-                               std::string_view dialled) {
+CallRecord ReferenceConversion(const Reference& reference, CallRecord record, std::string_view dialled) {
   const std::string_view trimmed = talvo::TrimBlanks(dialled.substr(0, 24));
   for (std::size_t n = trimmed.size(); n > 0; --n) {
     const ConversionMatch match = reference.Find(talvo::PadRight(trimmed.substr(0, n), 16, ' '));
     if (!match.found) continue;
-    const std::string_view replacement = table.Entry(match.index).replacement;
+    const std::string_view replacement = reference.Replacement(match.index);
     const std::string_view extension = talvo::TextOf(record.Extension);
     if (replacement == extension) continue;
     const std::string old_extension(extension);
@@ -123,7 +129,7 @@ void CheckConversion(const ConversionTable& table, const Reference& reference, s
   talvo::StoreText(by_index.Extension, extension);
   by_index.Flags = TALVO_FLAG_OUTGOING;
   const CallRecord before = by_index;
-  const CallRecord want = ReferenceConversion(table, reference, before, dialled);
+  const CallRecord want = ReferenceConversion(reference, before, dialled);
   talvo::ApplyConversion(&table, by_index, dialled, talvo::ConversionSearch::kIndexed);
   FUZZ_CHECK(std::memcmp(&by_index, &want, sizeof(CallRecord)) == 0);
   FUZZ_CHECK(by_index.Extension.length <= 8 && by_index.SecondExtension.length <= 8);
