@@ -22,14 +22,13 @@
 // for each of up to 24 prefixes, so it is checked on fewer keys than the index.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "convert/conversion_table.h"
 #include "support/fake_env.h"
 #include "util/short_text.h"
@@ -40,15 +39,7 @@ namespace {
 using talvo::ConversionMatch;
 using talvo::ConversionTable;
 
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "conversion_table_fuzzer: %s\n", what);
-  std::abort();
-}
-
-#define FUZZ_CHECK(cond)                        \
-  do {                                          \
-    if (!(cond)) Fail("check failed: " #cond); \
-  } while (0)
+constexpr char kFuzzTarget[] = "conversion_table_fuzzer";
 
 // The plain reading of the file: entries 1..min(count, 500), each usable key
 // (length byte 1..16) mapped to the first entry holding it. Built once per

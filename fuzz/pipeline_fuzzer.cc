@@ -30,8 +30,6 @@
 // its fresh handle instead of a second load. The block depends on nothing but
 // the text, so an input still replays alike.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -39,6 +37,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "config/driver_settings.h"
 #include "driver/handle_table.h"
 #include "parse/parser_state.h"
@@ -53,15 +52,7 @@ using talvo::testing::HostCarry;
 using talvo::testing::HostLineList;
 using talvo::testing::ShortString;
 
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "pipeline_fuzzer: %s\n", what);
-  std::abort();
-}
-
-#define FUZZ_CHECK(cond)                    \
-  do {                                      \
-    if (!(cond)) Fail("check failed: " #cond); \
-  } while (0)
+constexpr char kFuzzTarget[] = "pipeline_fuzzer";
 
 constexpr char kSettingsFile[] = "fuzz.ini";
 

@@ -17,27 +17,18 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "util/calendar.h"
 #include "util/text.h"
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "text_calendar_fuzzer: %s\n", what);
-  std::abort();
-}
-
-#define FUZZ_CHECK(cond)                        \
-  do {                                          \
-    if (!(cond)) Fail("check failed: " #cond); \
-  } while (0)
+constexpr char kFuzzTarget[] = "text_calendar_fuzzer";
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 bool HexDigit(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
