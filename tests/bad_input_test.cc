@@ -109,6 +109,17 @@ class BadInputTest : public ::testing::Test {
     return o;
   }
 
+  // Feeds `lines` in turn; the outcome of each, and the last one in `last`.
+  static std::vector<std::string> FeedAll(TestHost& host, const std::vector<std::string>& lines,
+                                          LineOutcome& last) {
+    std::vector<std::string> got;
+    for (const std::string& line : lines) {
+      last = Feed(host, line);
+      got.push_back(Outcome(last));
+    }
+    return got;
+  }
+
   FakeEnvScope fake;
 };
 
@@ -179,13 +190,8 @@ TEST_F(BadInputTest, LinesOfZeroAndOneMegabyte) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestHost host("one_line.ini");
-    std::vector<std::string> got;
     LineOutcome last;
-    for (const std::string& line : c.lines) {
-      last = Feed(host, line);
-      got.push_back(Outcome(last));
-    }
-    EXPECT_EQ(got, c.want);
+    EXPECT_EQ(FeedAll(host, c.lines, last), c.want);
     if (last.result == TALVO_RESULT_RECORD) {
       EXPECT_EQ(Dump(last), kCallDump);
     }
@@ -364,13 +370,8 @@ TEST_F(BadInputTest, SixLineCallsCutShort) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestHost host("six_lines.ini");
-    std::vector<std::string> got;
     LineOutcome last;
-    for (const std::string& line : c.lines) {
-      last = Feed(host, line);
-      got.push_back(Outcome(last));
-    }
-    EXPECT_EQ(got, c.want);
+    EXPECT_EQ(FeedAll(host, c.lines, last), c.want);
     if (!c.want_dump.empty()) {
       EXPECT_EQ(Dump(last), c.want_dump);
     }
