@@ -301,14 +301,16 @@ void ReportGenerator::Line(std::string& out, std::string_view text) {
   ++page_lines_;
 }
 
+void ReportGenerator::WriteHeld(std::string& out) {
+  out += held_;
+  tally_.lines += held_lines_;
+  held_.clear();
+  held_lines_ = 0;
+}
+
 void ReportGenerator::PageHeading(std::string& out) {
   if (page_ > 0) {
-    if (!held_.empty()) {
-      out += held_;
-      tally_.lines += held_lines_;
-      held_.clear();
-      held_lines_ = 0;
-    }
+    WriteHeld(out);
     Line(out, "");
     ++tally_.other_lines;
   }
@@ -460,12 +462,7 @@ void ReportGenerator::AppendCall(std::string& out) {
 }
 
 void ReportGenerator::Finish(std::string& out) {
-  if (!held_.empty()) {
-    out += held_;
-    tally_.lines += held_lines_;
-    held_.clear();
-    held_lines_ = 0;
-  }
+  WriteHeld(out);
   Line(out, "*** END OF REPORT ***");
   ++tally_.other_lines;
 }

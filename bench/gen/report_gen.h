@@ -88,6 +88,8 @@ class ReportGenerator {
   static std::string CallDate(const Call& c);
   static std::string StartTime(const Call& c);
   void Line(std::string& out, std::string_view text);
+  // Writes out the lines held back for the end of the page (none is fine).
+  void WriteHeld(std::string& out);
   void PageHeading(std::string& out);
   void WriteExample(std::string& out, const Call& call);
   void WriteThreeLine(std::string& out, const Call& call);
