@@ -14,7 +14,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "talvo/driver.h"
+#include "host_call.h"
 
 static int failures = 0;
 
@@ -28,23 +28,6 @@ static int failures = 0;
       ++failures;                                                          \
     }                                                                      \
   } while (0)
-
-/* ---- The host's view of the exports ---------------------------------------
- * Written here from the convention itself, not taken from talvo/driver.h, so
- * that the header is checked against it below. GCC pushes stack arguments
- * right to left and the host left to right: the five stack arguments of
- * DrvProcessLine are declared in reverse. */
-#define HOST_CALL __attribute__((regparm(3), stdcall))
-
-typedef int32_t(HOST_CALL *GetHandleFn)(void);
-typedef void(HOST_CALL *CloseFn)(int32_t handle);
-typedef void(HOST_CALL *VerFn)(unsigned char *result);
-typedef void(HOST_CALL *EndFn)(const unsigned char *text);
-typedef uint8_t(HOST_CALL *StartFn)(const unsigned char *text);
-typedef void(HOST_CALL *InitFn)(int32_t handle, const unsigned char *file, int32_t *indexBase);
-typedef int32_t(HOST_CALL *ProcessLineFn)(int32_t index, LineList *lines, HostText *carryOverLine,
-                                          int32_t *errorCode, int32_t *callIndex, int32_t *recordCount,
-                                          unsigned char *callDate, CallRecord *records);
 
 /* The public header gives a MinGW C host exactly these prototypes. */
 #define SAME_TYPE(fn, type) _Static_assert(__builtin_types_compatible_p(__typeof__(&fn), type), #fn)
@@ -70,51 +53,6 @@ static struct {
   InitFn Init;
   ProcessLineFn ProcessLine;
 } drv;
-
-#define READ_ESP(v) __asm__ volatile("movl %%esp, %0" : "=r"(v))
-
-/* Calls DrvProcessLine exactly as the host's compiler does, without relying on
- * GCC's reading of the reversed declaration: index, lines and carryOverLine in
- * EAX, EDX, ECX; records pushed first and errorCode last; `skew` extra bytes
- * below the caller's stack first, so the callee also meets a stack aligned to
- * four bytes only. *drift is how far ESP moved over the call: 0 iff the callee
- * removed exactly its 20 bytes. */
-static int32_t HostOrderProcessLine(int32_t index, LineList *lines, HostText *carry, CallRecord *records,
-                                    unsigned char *callDate, int32_t *recordCount, int32_t *callIndex,
-                                    int32_t *errorCode, uint32_t skew, int32_t *drift) {
-  struct {
-    uint32_t pushed[5]; /* in the order pushed */
-    uint32_t skew;
-    uint32_t esp_before;
-    uint32_t esp_after;
-  } frame;
-  uint32_t eax = (uint32_t)index;
-  uint32_t edx = (uint32_t)(uintptr_t)lines;
-  uint32_t ecx = (uint32_t)(uintptr_t)carry;
-  frame.pushed[0] = (uint32_t)(uintptr_t)records;
-  frame.pushed[1] = (uint32_t)(uintptr_t)callDate;
-  frame.pushed[2] = (uint32_t)(uintptr_t)recordCount;
-  frame.pushed[3] = (uint32_t)(uintptr_t)callIndex;
-  frame.pushed[4] = (uint32_t)(uintptr_t)errorCode;
-  frame.skew = skew;
-  __asm__ volatile(
-      "subl 20(%%esi), %%esp\n\t"
-      "movl %%esp, 24(%%esi)\n\t"
-      "pushl 0(%%esi)\n\t"
-      "pushl 4(%%esi)\n\t"
-      "pushl 8(%%esi)\n\t"
-      "pushl 12(%%esi)\n\t"
-      "pushl 16(%%esi)\n\t"
-      "call *%%edi\n\t"
-      "movl %%esp, 28(%%esi)\n\t"
-      "movl 24(%%esi), %%esp\n\t" /* whatever the callee did, leave with our own stack */
-      "addl 20(%%esi), %%esp\n\t"
-      : "+a"(eax), "+d"(edx), "+c"(ecx)
-      : "S"(&frame), "D"(drv.ProcessLine)
-      : "memory", "cc");
-  *drift = (int32_t)(frame.esp_after - frame.esp_before);
-  return (int32_t)eax;
-}
 
 /* ---- The host's line list and carried-over line ------------------------- */
 
@@ -350,8 +288,8 @@ static void HostFeed(Host *h, const char *line) {
     h->result = drv.ProcessLine(h->handle, &h->list.base, &h->carry.base, &h->error_code, &h->call_index,
                                 &h->record_count, h->call_date, h->records);
   } else {
-    h->result = HostOrderProcessLine(h->handle, &h->list.base, &h->carry.base, h->records, h->call_date,
-                                     &h->record_count, &h->call_index, &h->error_code, 4, &h->drift);
+    h->result = HostOrderProcessLine(drv.ProcessLine, h->handle, &h->list.base, &h->carry.base, h->records,
+                                     h->call_date, &h->record_count, &h->call_index, &h->error_code, 4, &h->drift);
   }
   h->new_record = h->result != TALVO_RESULT_INCOMPLETE;
   if (h->new_record) {
@@ -417,8 +355,8 @@ static void CheckStackBalance(int32_t handle) {
     ListAppend(&h.list, "OUT 260315 140205 00:05:30 2001");
     if (lines == 2) ListAppend(&h.list, "XXX 0049301234567    007");
 
-    result = HostOrderProcessLine(handle, &h.list.base, &h.carry.base, held.records, date.text, &count.value,
-                                  &call_index.value, &error.value, skew, &drift);
+    result = HostOrderProcessLine(drv.ProcessLine, handle, &h.list.base, &h.carry.base, held.records, date.text,
+                                  &count.value, &call_index.value, &error.value, skew, &drift);
 
     CHECK(drift == 0, "stack skew %u, %d line(s): ESP moved by %d", (unsigned)skew, lines, (int)drift);
     CHECK(result == (lines == 1 ? TALVO_RESULT_INCOMPLETE : TALVO_RESULT_NO_RECORD) &&
