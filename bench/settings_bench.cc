@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,9 +28,10 @@ const std::string& SampleFile() {
 }
 
 void BM_LoadDriverSettings(benchmark::State& state) {
+  const std::unique_ptr<Env> env = NewSystemEnv();
   DriverSettings settings;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(LoadDriverSettings(SampleFile(), settings));
+    benchmark::DoNotOptimize(LoadDriverSettings(*env, SampleFile(), settings));
     benchmark::ClobberMemory();
   }
   if (settings.LineCount != 2) state.SkipWithError("sample file not read");
@@ -37,10 +39,11 @@ void BM_LoadDriverSettings(benchmark::State& state) {
 BENCHMARK(BM_LoadDriverSettings)->Unit(benchmark::kMicrosecond);
 
 void BM_LoadDriverSettingsMissingFile(benchmark::State& state) {
+  const std::unique_ptr<Env> env = NewSystemEnv();
   DriverSettings settings;
   const std::string path = SampleFile() + ".absent";
   for (auto _ : state) {
-    benchmark::DoNotOptimize(LoadDriverSettings(path, settings));
+    benchmark::DoNotOptimize(LoadDriverSettings(*env, path, settings));
     benchmark::ClobberMemory();
   }
 }
@@ -61,10 +64,9 @@ class NoFileEnv final : public Env {
 
 void BM_LoadDriverSettingsReaderOnly(benchmark::State& state) {
   NoFileEnv env;
-  ScopedEnv scope(env);
   DriverSettings settings;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(LoadDriverSettings(SampleFile(), settings));
+    benchmark::DoNotOptimize(LoadDriverSettings(env, SampleFile(), settings));
     benchmark::ClobberMemory();
   }
 }

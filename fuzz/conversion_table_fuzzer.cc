@@ -5,25 +5,23 @@
 // "\n"-ended piece, any bytes.
 //
 // Checked:
-//  - the table loaded through the module holds the file's first 13026 bytes,
-//    zeros after them;
+//  - the table read through the platform layer holds the file's first 13026
+//    bytes, zeros after them;
 //  - for the keys of entries spread over the table and for every dialled
 //    number (whole, and each prefix the conversion tries, padded to 16), the
 //    indexed lookup gives the answer of a plain reading of the file's bytes
-//    written here; so does the record-order scan, for the entries' keys and
-//    the whole numbers;
+//    written here;
 //  - a call converted with the index ends up as the plain reading of the
-//    prefix rule written here says (and, for the first two numbers, identical
-//    to one converted by scan), from an empty extension and from the
+//    prefix rule written here says, from an empty extension and from the
 //    replacements of the first entries looked at; a call that is not
 //    converted is left as it was.
 //
-// Only the first 8 dialled numbers are used. The scan reads up to 500 entries
-// for each of up to 24 prefixes, so it is checked on fewer keys than the index.
+// Only the first 8 dialled numbers are used.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,18 +76,12 @@ class Reference {
   std::map<std::string, int16_t, std::less<>> first_;
 };
 
-// The indexed lookup always; the record-order scan too when `with_scan` (it
-// costs a pass over up to 500 entries).
-void CheckLookup(const ConversionTable& table, const Reference& reference, std::string_view key,
-                 bool with_scan) {
+// The indexed lookup against the plain reading.
+void CheckLookup(const ConversionTable& table, const Reference& reference, std::string_view key) {
   const ConversionMatch want = reference.Find(key);
-  const ConversionMatch indexed = talvo::FindConversionEntry(table, key);
+  const ConversionMatch indexed = table.Find(key);
   FUZZ_CHECK(indexed.found == want.found);
   if (want.found) FUZZ_CHECK(indexed.index == want.index);
-  if (!with_scan) return;
-  const ConversionMatch scanned = talvo::FindConversionEntryByScan(table, key);
-  FUZZ_CHECK(scanned.found == want.found);
-  if (want.found) FUZZ_CHECK(scanned.index == want.index);
 }
 
 // The conversion read plainly: prefixes of the trimmed number (cut to 24),
@@ -112,26 +104,21 @@ CallRecord ReferenceConversion(const Reference& reference, CallRecord record, st
   return record;
 }
 
-// The call converted with the index agrees with the plain reading, and with
-// the record-order scan when `with_scan`.
+// The call converted with the index agrees with the plain reading.
 void CheckConversion(const ConversionTable& table, const Reference& reference, std::string_view dialled,
-                     std::string_view extension, bool with_scan) {
+                     std::string_view extension) {
   CallRecord by_index{};
   talvo::StoreText(by_index.Extension, extension);
   by_index.Flags = TALVO_FLAG_OUTGOING;
   const CallRecord before = by_index;
   const CallRecord want = ReferenceConversion(reference, before, dialled);
-  talvo::ApplyConversion(&table, by_index, dialled, talvo::ConversionSearch::kIndexed);
+  talvo::ApplyConversion(&table, by_index, dialled);
   FUZZ_CHECK(std::memcmp(&by_index, &want, sizeof(CallRecord)) == 0);
   FUZZ_CHECK(by_index.Extension.length <= 8 && by_index.SecondExtension.length <= 8);
   const uint32_t flags = by_index.Flags;
   if ((flags & TALVO_FLAG_CONVERTED) == 0) {
     FUZZ_CHECK(std::memcmp(&by_index, &before, sizeof(CallRecord)) == 0);
   }
-  if (!with_scan) return;
-  CallRecord by_scan = before;
-  talvo::ApplyConversion(&table, by_scan, dialled, talvo::ConversionSearch::kScan);
-  FUZZ_CHECK(std::memcmp(&by_index, &by_scan, sizeof(CallRecord)) == 0);
 }
 
 }  // namespace
@@ -149,9 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   talvo::testing::FakeEnv env;
   env.shared_files[talvo::kConversionFileName] = file;
-  talvo::ScopedEnv scope(env);
-  talvo::LoadConversionTable();
-  const ConversionTable* table = talvo::LoadedConversionTable();
+  const std::unique_ptr<ConversionTable> loaded = talvo::ReadConversionTable(env);
+  const ConversionTable* table = loaded.get();
   FUZZ_CHECK(table != nullptr);
   FUZZ_CHECK(std::memcmp(table->Image().data(), image.data(), image.size()) == 0);
   FUZZ_CHECK(table->EntryCount() == std::clamp<int32_t>(table->HeaderCount(), 0, 500));
@@ -163,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const auto check_entry = [&](int32_t i) {
     const char* record = image.data() + 26 * static_cast<std::size_t>(i);
     const std::size_t n = std::min<std::size_t>(static_cast<uint8_t>(record[0]), 25);
-    CheckLookup(*table, reference, std::string_view(record + 1, n), true);
+    CheckLookup(*table, reference, std::string_view(record + 1, n));
     const talvo::ConversionEntry entry = table->Entry(i);
     FUZZ_CHECK(entry.key.size() <= 16 && entry.replacement.size() <= 8);
     if (replacements.size() < 2) replacements.emplace_back(entry.replacement);
@@ -179,17 +165,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view dialled = rest.substr(0, end);
     rest.remove_prefix(std::min(end + 1, rest.size()));
 
-    CheckLookup(*table, reference, dialled, true);
+    CheckLookup(*table, reference, dialled);
     const std::string_view trimmed = talvo::TrimBlanks(dialled.substr(0, 24));
     for (std::size_t n = trimmed.size(); n > 0; --n) {
-      CheckLookup(*table, reference, talvo::PadRight(trimmed.substr(0, n), 16, ' '), false);
+      CheckLookup(*table, reference, talvo::PadRight(trimmed.substr(0, n), 16, ' '));
     }
-    const bool with_scan = numbers <= 2;
-    CheckConversion(*table, reference, dialled, "", with_scan);
-    for (const std::string& r : replacements) CheckConversion(*table, reference, dialled, r, with_scan);
+    CheckConversion(*table, reference, dialled, "");
+    for (const std::string& r : replacements) CheckConversion(*table, reference, dialled, r);
   }
-
-  talvo::ReleaseConversionTable();
-  FUZZ_CHECK(talvo::LoadedConversionTable() == nullptr);
   return 0;
 }

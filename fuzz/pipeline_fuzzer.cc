@@ -1,4 +1,4 @@
-// The whole driver through its exports, fed the way a host feeds it.
+// The whole driver through its exports' calls, fed the way a host feeds it.
 //
 // Input: a settings file and a report, split at the first empty line ("\n\n").
 // The settings text is section "pbx" as a person would type it; the report is
@@ -20,8 +20,9 @@
 //  - the list is left as it was, or without its newest line when exactly that
 //    line was handed back as the carried-over line.
 //
-// Settings and the conversion table are held in memory (FakeEnv) and the
-// date is fixed, so a run touches no disk and every input replays alike.
+// Every input gets a Driver of its own; settings and the conversion table are
+// held in memory (FakeEnv) and the date is fixed, so a run touches no disk and
+// every input replays alike.
 //
 // DrvInitDriver reads the settings one key at a time, each read a pass over
 // the whole text, and costs more than all the lines together. So the block
@@ -39,15 +40,13 @@
 
 #include "fuzz_check.h"
 #include "config/driver_settings.h"
-#include "driver/handle_table.h"
-#include "parse/parser_state.h"
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "support/test_host.h"
 #include "talvo/driver.h"
 
 namespace {
 
-using talvo::testing::FakeEnv;
+using talvo::testing::FakeDriver;
 using talvo::testing::HostCarry;
 using talvo::testing::HostLineList;
 using talvo::testing::ShortString;
@@ -111,7 +110,9 @@ std::vector<std::string_view> SplitLines(std::string_view report) {
 
 class Host {
  public:
-  explicit Host(int32_t handle) : handle_(handle) { std::memset(records_, 0, sizeof records_); }
+  Host(FakeDriver& driver, int32_t handle) : driver_(driver), handle_(handle) {
+    std::memset(records_, 0, sizeof records_);
+  }
 
   void Feed(std::string_view line) {
     if (new_record_) std::memset(&records_[0], 0, sizeof(CallRecord));
@@ -128,8 +129,8 @@ class Host {
     int32_t error_code = 0;
     const int32_t count_before = record_count_;
 
-    const int32_t result = DrvProcessLine(handle_, list_.list(), carry_.text(), records_, date,
-                                          &record_count_, &call_index, &error_code);
+    const int32_t result = driver_.ProcessLine(handle_, list_.list(), carry_.text(), records_, date,
+                                               &record_count_, &call_index, &error_code);
 
     FUZZ_CHECK(result == TALVO_RESULT_NO_RECORD || result == TALVO_RESULT_RECORD ||
                result == TALVO_RESULT_INCOMPLETE || result == TALVO_RESULT_DUTY);
@@ -180,6 +181,7 @@ class Host {
   }
 
  private:
+  FakeDriver& driver_;
   int32_t handle_;
   HostLineList list_;
   HostCarry carry_;
@@ -198,38 +200,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       split == std::string_view::npos ? std::string_view() : input.substr(split + 2);
 
   static const std::string table = ConversionImage();
-  FakeEnv env;
-  env.today = talvo::LocalDate{2026, 3, 15};
-  env.profile_files[kSettingsFile] = std::string(settings);
-  env.shared_files["QUORCNVT.INT"] = table;
-  talvo::ScopedEnv scope(env);
-
-  // The parser's carried flags outlive a run; start every input afresh so
-  // that an input replays the same on its own.
-  talvo::SharedParserState() = talvo::ParserState{};
+  FakeDriver driver;
+  driver.env.today = talvo::LocalDate{2026, 3, 15};
+  driver.env.profile_files[kSettingsFile] = std::string(settings);
+  driver.env.shared_files["QUORCNVT.INT"] = table;
 
   const auto label = ShortString("fuzz");
-  FUZZ_CHECK(DrvProcessStart(label.data()) == 1);
-  const int32_t handle = DrvGetHandle();
-  FUZZ_CHECK(handle == 1);  // every input closes its handle
+  FUZZ_CHECK(driver.ProcessStart(label.data()) == 1);
+  const int32_t handle = driver.GetHandle();
+  FUZZ_CHECK(handle == 1);
   static std::unordered_map<std::string, talvo::DriverSettings> loaded;
   const auto known = loaded.find(std::string(settings));
   if (known != loaded.end()) {
-    *talvo::Handles().Find(handle) = known->second;
+    *driver.driver.Settings(handle) = known->second;
   } else {
     const auto file = ShortString(kSettingsFile);
     int32_t index_base = 0;
-    DrvInitDriver(handle, file.data(), &index_base);
+    driver.InitDriver(handle, file.data(), &index_base);
     if (loaded.size() >= 20000) loaded.clear();
-    loaded.emplace(std::string(settings), *talvo::Handles().Find(handle));
+    loaded.emplace(std::string(settings), *driver.driver.Settings(handle));
   }
 
-  {
-    Host host(handle);
-    for (std::string_view line : SplitLines(report)) host.Feed(line);
-  }
-
-  DrvProcessEnd(label.data());
-  DrvProcessClose(handle);
+  Host host(driver, handle);
+  for (std::string_view line : SplitLines(report)) host.Feed(line);
+  driver.ProcessEnd(label.data());
   return 0;
 }

@@ -18,10 +18,8 @@
 #include <vector>
 
 #include "config/driver_settings.h"
-#include "driver/handle_table.h"
 #include "driver/record_dump.h"
-#include "parse/parser_state.h"
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "support/test_host.h"
 #include "talvo/driver.h"
 
@@ -92,14 +90,8 @@ std::string Dump(const LineOutcome& o) { return DumpRecord(o.record, o.call_date
 class BadInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The parser's carried flags are module-wide: start each case afresh.
-    SharedParserState() = ParserState{};
     fake.env.profile_files["one_line.ini"] = kOneLine;
     fake.env.profile_files["six_lines.ini"] = kSixLines;
-  }
-  void TearDown() override {
-    DrvProcessEnd(nullptr);
-    for (int32_t h = 1; h <= HandleTable::kSlots; ++h) DrvProcessClose(h);
   }
 
   // Feeds `line` and checks what every call must give.
@@ -120,7 +112,7 @@ class BadInputTest : public ::testing::Test {
     return got;
   }
 
-  FakeEnvScope fake;
+  FakeDriver fake;
 };
 
 // ---- Report lines -------------------------------------------------------------
@@ -160,7 +152,7 @@ TEST_F(BadInputTest, LinesWithArbitraryBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(EscapeText(c.in));
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     const LineOutcome o = Feed(host, c.in);
     EXPECT_EQ(Outcome(o), c.want);
     if (!c.want_dump.empty()) {
@@ -189,7 +181,7 @@ TEST_F(BadInputTest, LinesOfZeroAndOneMegabyte) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     LineOutcome last;
     EXPECT_EQ(FeedAll(host, c.lines, last), c.want);
     if (last.result == TALVO_RESULT_RECORD) {
@@ -201,7 +193,7 @@ TEST_F(BadInputTest, LinesOfZeroAndOneMegabyte) {
   // breaks the call off with the line-2 marker's code.
   for (const std::string& line2 : {std::string(), megabyte}) {
     SCOPED_TRACE(line2.size());
-    TestHost host("six_lines.ini");
+    TestHost host(fake.driver, "six_lines.ini");
     EXPECT_EQ(Outcome(Feed(host, kSixCall)), "4 err=0");
     EXPECT_EQ(Outcome(Feed(host, line2)), "1 err=102");
   }
@@ -258,7 +250,7 @@ TEST_F(BadInputTest, PositionsAtColumn255AndLine6) {
     for (const std::string& key : keys) settings += key + "=" + c.value + "\n";
     fake.env.profile_files["far.ini"] = settings;
     SCOPED_TRACE(c.value);
-    TestHost host("far.ini");
+    TestHost host(fake.driver, "far.ini");
     std::vector<std::string> got;
     for (const std::string& line : c.lines) got.push_back(Outcome(Feed(host, line)));
     EXPECT_EQ(got, c.want);
@@ -276,7 +268,7 @@ TEST_F(BadInputTest, LengthsOf255AreKeptToTheRecordsFields) {
       long_fields + "INDEX_POS=60\nINDEX_LEN=255\nPULSES_POS=60\nPULSES_LEN=255\n" + (kOneLine + 6);
   const std::string line = std::string(kCall).substr(0, 25) + "215" + std::string(300, '5');
 
-  TestHost host("long.ini");
+  TestHost host(fake.driver, "long.ini");
   const LineOutcome o = Feed(host, line);
   EXPECT_EQ(Outcome(o), "2 err=42");
   // Extension 8, number 24, trunk and group 6, account 8, code 10 characters.
@@ -285,30 +277,32 @@ TEST_F(BadInputTest, LengthsOf255AreKeptToTheRecordsFields) {
             "number=555555555555555555555555 account=55555555 tcode=5555555555 date=260315 index=-1");
 
   // 241 digits are no 32-bit index (16); the pulses are not read after it.
-  TestHost numbers("long_numbers.ini");
+  TestHost numbers(fake.driver, "long_numbers.ini");
   EXPECT_EQ(Outcome(Feed(numbers, line)), "1 err=16");
 }
 
 // Regression: a ring time far below zero was cut to 16 bits and stored as a
 // ring time above 255 (-65000 seconds as 536).
-TEST_F(BadInputTest, RingTimeFarBelowZeroIsNotStoredAsALongRing) {
+TEST_F(BadInputTest, RingTimeBelowZeroFailsTheCallAndIsNeverALongRing) {
   fake.env.profile_files["ring.ini"] =
       std::string("[pbx]\nRINGMM_POS=55\nRINGMM_LEN=5\nRINGSS_POS=61\nRINGSS_LEN=3\n") + (kOneLine + 6);
-  TestHost host("ring.ini");
+  TestHost host(fake.driver, "ring.ini");
   struct Case {
     std::string in;
     int16_t want;
+    std::string want_outcome;
   };
   const Case cases[] = {
-      {"-1083 -20", INT16_MIN},  // -65000 seconds
-      {"-0546 -08", INT16_MIN},  // -32768 seconds
-      {"-0546 -07", -32767},
-      {"-0001 -05", -65},
-      {" 0004  30", 255},
+      {"-1083 -20", INT16_MIN, "1 err=46"},  // -65000 seconds
+      {"-0546 -08", INT16_MIN, "1 err=46"},  // -32768 seconds
+      {"-0546 -07", -32767, "1 err=46"},
+      {"-0001 -05", -65, "1 err=46"},
+      {" 0000  00", 0, "2 err=42"},
+      {" 0004  30", 255, "2 err=42"},
   };
   for (const Case& c : cases) {
     const LineOutcome o = Feed(host, kCall + c.in);
-    EXPECT_EQ(Outcome(o), "2 err=42") << c.in;
+    EXPECT_EQ(Outcome(o), c.want_outcome) << c.in;
     const int16_t ring = o.record.RingSeconds;  // a packed field: read it by value
     EXPECT_EQ(ring, c.want) << c.in;
   }
@@ -328,7 +322,7 @@ TEST_F(BadInputTest, MarkersWithEmptyTextsTestNothing) {
   settings.erase(at, std::strlen("CHK1_STR=:\n"));
   fake.env.profile_files["empty_markers.ini"] = settings;
 
-  TestHost host("empty_markers.ini");
+  TestHost host(fake.driver, "empty_markers.ini");
   const LineOutcome o = Feed(host, kCall);
   EXPECT_EQ(Outcome(o), "2 err=0");
   EXPECT_EQ(Dump(o),
@@ -369,7 +363,7 @@ TEST_F(BadInputTest, SixLineCallsCutShort) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestHost host("six_lines.ini");
+    TestHost host(fake.driver, "six_lines.ini");
     LineOutcome last;
     EXPECT_EQ(FeedAll(host, c.lines, last), c.want);
     if (!c.want_dump.empty()) {
@@ -389,8 +383,8 @@ std::string Summary(const DriverSettings& s) {
          " mult=" + std::to_string(s.PulsesMult) + " dc_ext_chk=" + std::to_string(s.DcExtChk);
 }
 
-std::string LoadedSummary(int32_t handle) {
-  const DriverSettings* s = Handles().Find(handle);
+std::string LoadedSummary(Driver& driver, int32_t handle) {
+  const DriverSettings* s = driver.Settings(handle);
   return s == nullptr ? "no handle" : Summary(*s);
 }
 
@@ -438,12 +432,12 @@ TEST_F(BadInputTest, SettingsFilesThatCannotBeRead) {
     fake.env.use_system_profiles = c.system_files;
     fake.env.profile_failures.assign(static_cast<std::size_t>(c.failing_reads), kErrorAccessDenied);
     fake.env.sleeps.clear();
-    const int32_t h = DrvGetHandle();
+    const int32_t h = fake.GetHandle();
     ASSERT_NE(h, 0);
     int32_t index_base = 77;
-    DrvInitDriver(h, ShortString(c.file).data(), &index_base);
+    fake.InitDriver(h, ShortString(c.file).data(), &index_base);
     EXPECT_EQ(index_base, 0);
-    EXPECT_EQ(LoadedSummary(h), defaults);
+    EXPECT_EQ(LoadedSummary(fake.driver, h), defaults);
     // Waiting is bounded: every read gives up after its attempts.
     const uint32_t waited = std::accumulate(fake.env.sleeps.begin(), fake.env.sleeps.end(), 0u);
     if (c.waits) {
@@ -452,7 +446,7 @@ TEST_F(BadInputTest, SettingsFilesThatCannotBeRead) {
     } else {
       EXPECT_EQ(waited, 0u);
     }
-    DrvProcessClose(h);
+    fake.ProcessClose(h);
   }
 }
 
@@ -488,8 +482,8 @@ TEST_F(BadInputTest, SettingsFilesTooBigForTheirKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake.env.profile_files["big.ini"] = c.content;
-    TestHost host("big.ini");
-    EXPECT_EQ(LoadedSummary(host.handle()), c.want_summary);
+    TestHost host(fake.driver, "big.ini");
+    EXPECT_EQ(LoadedSummary(fake.driver, host.handle()), c.want_summary);
     const LineOutcome o = Feed(host, kCall);
     EXPECT_EQ(Outcome(o), "2 err=42");
     EXPECT_EQ(Dump(o), c.want_dump);
@@ -562,15 +556,15 @@ TEST_F(BadInputTest, DamagedConversionTables) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fake.env.shared_files["QUORCNVT.INT"] = c.file;
-    ASSERT_EQ(DrvProcessStart(ShortString("run").data()), 1);
+    ASSERT_EQ(fake.ProcessStart(ShortString("run").data()), 1);
     {
-      TestHost host("one_line.ini");
+      TestHost host(fake.driver, "one_line.ini");
       const LineOutcome o = Feed(host, kCall);
       EXPECT_EQ(o.result, TALVO_RESULT_RECORD);
       EXPECT_EQ(std::string(TextOf(o.record.Extension)) + "/" + std::string(TextOf(o.record.SecondExtension)),
                 c.want);
     }
-    DrvProcessEnd(ShortString("run").data());
+    fake.ProcessEnd(ShortString("run").data());
   }
 }
 
@@ -581,7 +575,7 @@ TEST_F(BadInputTest, HandlesOutOfRangeClosedAndReopened) {
   for (int32_t bad : {0, -1, 11, INT32_MIN, INT32_MAX}) {
     SCOPED_TRACE(bad);
     int32_t index_base = 77;
-    DrvInitDriver(bad, file.data(), &index_base);
+    fake.InitDriver(bad, file.data(), &index_base);
     EXPECT_EQ(index_base, 77);
     HostLineList list;
     list.lines = {kCall};
@@ -589,18 +583,18 @@ TEST_F(BadInputTest, HandlesOutOfRangeClosedAndReopened) {
     CallRecord records[TALVO_RECORD_ENTRIES] = {};
     unsigned char date[7] = {};
     int32_t count = 0, index = 55, error = 0;
-    EXPECT_EQ(DrvProcessLine(bad, list.list(), carry.text(), records, date, &count, &index, &error),
+    EXPECT_EQ(fake.ProcessLine(bad, list.list(), carry.text(), records, date, &count, &index, &error),
               TALVO_RESULT_NO_RECORD);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(records[0].Extension.length, 0);
-    DrvProcessClose(bad);
+    fake.ProcessClose(bad);
   }
 
   // A closed handle is a handle not taken; taken again, it starts from the
   // settings of a missing file, not from those it had.
   int32_t h = 0;
   {
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     h = host.handle();
     EXPECT_EQ(Outcome(Feed(host, kCall)), "2 err=42");
   }
@@ -610,14 +604,14 @@ TEST_F(BadInputTest, HandlesOutOfRangeClosedAndReopened) {
   CallRecord records[TALVO_RECORD_ENTRIES] = {};
   unsigned char date[7] = {};
   int32_t count = 0, index = 55, error = 0;
-  EXPECT_EQ(DrvProcessLine(h, list.list(), carry.text(), records, date, &count, &index, &error),
+  EXPECT_EQ(fake.ProcessLine(h, list.list(), carry.text(), records, date, &count, &index, &error),
             TALVO_RESULT_NO_RECORD);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(DrvGetHandle(), h);
-  EXPECT_EQ(LoadedSummary(h), Summary(DriverSettings{}));
-  DrvProcessClose(h);
-  DrvProcessClose(h);  // twice: nothing
-  EXPECT_EQ(DrvGetHandle(), h);
+  EXPECT_EQ(fake.GetHandle(), h);
+  EXPECT_EQ(LoadedSummary(fake.driver, h), Summary(DriverSettings{}));
+  fake.ProcessClose(h);
+  fake.ProcessClose(h);  // twice: nothing
+  EXPECT_EQ(fake.GetHandle(), h);
 }
 
 // A list whose operations a test can spoil one at a time.
@@ -639,14 +633,14 @@ struct SpoiltList {
 };
 
 TEST_F(BadInputTest, NullPointersAndBrokenListsWriteNothing) {
-  const int32_t h = DrvGetHandle();
-  DrvInitDriver(h, ShortString("one_line.ini").data(), nullptr);  // nothing to store INDEX_BASE in
-  DrvInitDriver(h, nullptr, nullptr);
-  EXPECT_EQ(DrvProcessStart(nullptr), 1);
-  DrvProcessEnd(nullptr);
+  const int32_t h = fake.GetHandle();
+  fake.InitDriver(h, ShortString("one_line.ini").data(), nullptr);  // nothing to store INDEX_BASE in
+  fake.InitDriver(h, nullptr, nullptr);
+  EXPECT_EQ(fake.ProcessStart(nullptr), 1);
+  fake.ProcessEnd(nullptr);
   DrvProcessVer(nullptr);
   int32_t index_base = 0;
-  DrvInitDriver(h, ShortString("one_line.ini").data(), &index_base);
+  fake.InitDriver(h, ShortString("one_line.ini").data(), &index_base);
 
   struct Case {
     std::string name;
@@ -679,7 +673,7 @@ TEST_F(BadInputTest, NullPointersAndBrokenListsWriteNothing) {
     std::memset(records, 0x5A, sizeof records);
     unsigned char date[7] = {9, 9, 9, 9, 9, 9, 9};
     int32_t count = 3, index = 55, error = 0;
-    EXPECT_EQ(DrvProcessLine(h, &l.list, carry.text(), records, date, &count, &index, &error),
+    EXPECT_EQ(fake.ProcessLine(h, &l.list, carry.text(), records, date, &count, &index, &error),
               TALVO_RESULT_NO_RECORD);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(index, 55);
@@ -703,7 +697,7 @@ TEST_F(BadInputTest, RecordCountsOutsideTheArray) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in);
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     std::memset(host.records.data() + 1, 0x5A, sizeof(CallRecord) * (TALVO_RECORD_ENTRIES - 1));
     host.record_count = c.in;
     const LineOutcome o = Feed(host, kCall);
@@ -722,7 +716,7 @@ TEST_F(BadInputTest, RecordCountsOutsideTheArray) {
 }
 
 // One DrvProcessLine call with `line` alone in the list: its outcome and record.
-std::string OneCall(int32_t handle, const std::string& line) {
+std::string OneCall(FakeDriver& fake, int32_t handle, const std::string& line) {
   HostLineList list;
   list.lines = {line};
   HostCarry carry;
@@ -730,7 +724,7 @@ std::string OneCall(int32_t handle, const std::string& line) {
   unsigned char date[7] = {};
   LineOutcome o;
   int32_t count = 0;
-  o.result = DrvProcessLine(handle, list.list(), carry.text(), records, date, &count, &o.call_index, &o.error_code);
+  o.result = fake.ProcessLine(handle, list.list(), carry.text(), records, date, &count, &o.call_index, &o.error_code);
   o.call_date.assign(reinterpret_cast<const char*>(date + 1), std::min<uint8_t>(date[0], 6));
   o.record = records[0];
   o.carried = carry.value;
@@ -739,15 +733,15 @@ std::string OneCall(int32_t handle, const std::string& line) {
 
 TEST_F(BadInputTest, LinesBeforeInitDriverReadTheSettingsOfAMissingFile) {
   const std::vector<std::string> lines = {kCall, "", std::string(300, 'x'), "---- PAGE ----", kSixCall};
-  const int32_t never_loaded = DrvGetHandle();
+  const int32_t never_loaded = fake.GetHandle();
   ASSERT_NE(never_loaded, 0);
-  EXPECT_EQ(LoadedSummary(never_loaded), Summary(DriverSettings{}));
-  TestHost missing("/nonexistent/settings.ini");
+  EXPECT_EQ(LoadedSummary(fake.driver, never_loaded), Summary(DriverSettings{}));
+  TestHost missing(fake.driver, "/nonexistent/settings.ini");
   for (const std::string& line : lines) {
     SCOPED_TRACE(line);
-    EXPECT_EQ(OneCall(never_loaded, line), OneCall(missing.handle(), line));
+    EXPECT_EQ(OneCall(fake, never_loaded, line), OneCall(fake, missing.handle(), line));
   }
-  EXPECT_EQ(OneCall(never_loaded, kCall),
+  EXPECT_EQ(OneCall(fake, never_loaded, kCall),
             "1 err=20 ext= ext2= tg=0 trunk=0 start=00:00:00 dur=0 ring=0 pulses=0 flags=out number= account= "
             "tcode= date= index=-1");
 }
@@ -755,23 +749,23 @@ TEST_F(BadInputTest, LinesBeforeInitDriverReadTheSettingsOfAMissingFile) {
 TEST_F(BadInputTest, RunsStartedTwiceOrEndedWithoutStart) {
   fake.env.shared_files["QUORCNVT.INT"] = TableFile(1, {{"05", "400"}});
   const auto label = ShortString("run");
-  DrvProcessEnd(label.data());  // no run yet: nothing
+  fake.ProcessEnd(label.data());  // no run yet: nothing
   {
     // Lines outside a run: no table, so no conversion, and no failure.
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     EXPECT_EQ(Dump(Feed(host, kCall)), kCallDump);
   }
-  EXPECT_EQ(DrvProcessStart(label.data()), 1);
+  EXPECT_EQ(fake.ProcessStart(label.data()), 1);
   fake.env.shared_files["QUORCNVT.INT"] = TableFile(1, {{"05", "401"}});
-  EXPECT_EQ(DrvProcessStart(label.data()), 1);  // the second start reads the file again
+  EXPECT_EQ(fake.ProcessStart(label.data()), 1);  // the second start reads the file again
   {
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     EXPECT_EQ(TextOf(Feed(host, kCall).record.Extension), "401");
   }
-  DrvProcessEnd(label.data());
-  DrvProcessEnd(label.data());
+  fake.ProcessEnd(label.data());
+  fake.ProcessEnd(label.data());
   {
-    TestHost host("one_line.ini");
+    TestHost host(fake.driver, "one_line.ini");
     EXPECT_EQ(Dump(Feed(host, kCall)), kCallDump);
   }
 }

@@ -1,5 +1,5 @@
-// Runs every scenario file under tests/scenarios through the exports, with a
-// host that follows the calling protocol exactly.
+// Runs every scenario file under tests/scenarios through the exports' calls,
+// with a host that follows the calling protocol exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 
 #include "driver/record_dump.h"
 #include "scenario.h"
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "support/test_host.h"
 
 namespace talvo::testing {
@@ -57,14 +57,14 @@ TEST_P(ScenarioTest, Runs) {
     out << sc.settings;
   }
 
-  FakeEnvScope fake;
+  FakeDriver fake;
   fake.env.today = sc.today;
   fake.env.use_system_profiles = true;
   if (!sc.table.empty()) fake.env.shared_files["QUORCNVT.INT"] = BuildConversionTable(sc.table);
 
-  ASSERT_EQ(DrvProcessStart(ShortString("run").data()), 1);
+  ASSERT_EQ(fake.ProcessStart(ShortString("run").data()), 1);
   {
-    TestHost host(settings_file);
+    TestHost host(fake.driver, settings_file);
     bool new_record = true;
     for (const ScenarioStep& step : sc.steps) {
       SCOPED_TRACE(sc.name + ":" + std::to_string(step.line_number));
@@ -88,7 +88,7 @@ TEST_P(ScenarioTest, Runs) {
       new_record = o.result != TALVO_RESULT_INCOMPLETE;
     }
   }
-  DrvProcessEnd(ShortString("run").data());
+  fake.ProcessEnd(ShortString("run").data());
   fs::remove_all(dir);
 }
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "config/driver_settings.h"
-#include "config/karn_ini_file.h"
+#include "config/profile_reader.h"
 #include "config/load_settings.h"
 #include "platform/env.h"
 #include "tools/files.h"
@@ -230,10 +230,9 @@ struct RawValue {
   std::string text;
 };
 
-RawValue ReadRaw(const std::string& file, const std::string& key) {
-  const ProfileResult r =
-      CurrentEnv().ReadProfileString(file, kSettingsSection, key, "", kProfileBufferSize);
-  CurrentEnv().FlushProfile(file);
+RawValue ReadRaw(Env& env, const std::string& file, const std::string& key) {
+  const ProfileResult r = env.ReadProfileString(file, kSettingsSection, key, "", kProfileBufferSize);
+  env.FlushProfile(file);
   if (r.last_error == kErrorFileNotFound) return {};
   return {true, r.value};
 }
@@ -504,13 +503,14 @@ int WriteSettingsReport(const std::string& file, Output& out) {
   const std::string content = ReadWholeFile(file, "settings file");
   const SectionKeys section = ListSectionKeys(content, kSettingsSection);
 
+  const std::unique_ptr<Env> env = NewSystemEnv();
   DriverSettings s;
-  const int32_t index_base = LoadDriverSettings(file, s);
+  const int32_t index_base = LoadDriverSettings(*env, file, s);
 
   const auto& keys = Keys();
   std::vector<RawValue> raws;
   raws.reserve(keys.size());
-  for (const KeyInfo& k : keys) raws.push_back(ReadRaw(file, k.key));
+  for (const KeyInfo& k : keys) raws.push_back(ReadRaw(*env, file, k.key));
 
   std::string& o = out.buffer();
   o += "settings file: " + file + "\n";

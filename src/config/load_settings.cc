@@ -6,7 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "config/karn_ini_file.h"
+#include "config/profile_reader.h"
 #include "util/text.h"
 
 namespace talvo {
@@ -197,7 +197,7 @@ TimeLayoutKind ComputeTimeLayout(const S& s) {
 // Reads the rows of kRows into one record.
 class SettingsLoader {
  public:
-  SettingsLoader(std::string_view file, S& settings) : file_(file), s_(settings) {}
+  SettingsLoader(Env& env, std::string_view file, S& settings) : env_(env), file_(file), s_(settings) {}
 
   void Read(const Row& row) {
     limit_ = row.limit;
@@ -208,11 +208,11 @@ class SettingsLoader {
 
  private:
   void ReadKey(std::string_view key, const Pair& t) {
-    ReadSettingPair(key, file_, s_.*t.col, s_.*t.line, &s_.LineCount);
+    ReadSettingPair(env_, key, file_, s_.*t.col, s_.*t.line, &s_.LineCount);
   }
   void ReadKey(std::string_view key, const Column& t) {
     uint8_t dropped_line = 1;
-    ReadSettingPair(key, file_, s_.*t.col, dropped_line);
+    ReadSettingPair(env_, key, file_, s_.*t.col, dropped_line);
     Limited(s_.*t.col);
   }
   void ReadKey(std::string_view key, const ByteNumber& t) {
@@ -224,13 +224,13 @@ class SettingsLoader {
     Limited(s_.*t.field);
   }
   void ReadKey(std::string_view key, const YesNo& t) {
-    s_.*t.flag = ReadSettingYesNo(kSettingsSection, key, t.default_flag, file_);
+    s_.*t.flag = ReadSettingYesNo(env_, kSettingsSection, key, t.default_flag, file_);
   }
   void ReadKey(std::string_view key, const TrunkGroupBase&) {
-    s_.TgBase.assign(ReadSettingText(kSettingsSection, key, file_));
+    s_.TgBase.assign(ReadSettingText(env_, kSettingsSection, key, file_));
   }
   void ReadKey(std::string_view key, const ExtensionPrefix&) {
-    const std::string text = ReadSettingText(kSettingsSection, key, file_);
+    const std::string text = ReadSettingText(env_, kSettingsSection, key, file_);
     const std::string_view first = TrimBlanks(text).substr(0, 1);
     const bool usable = !first.empty() && (IsDigit(first[0]) || IsUpperLetter(first[0]));
     s_.ExtPrefix.assign(usable ? first : std::string_view());
@@ -241,8 +241,8 @@ class SettingsLoader {
     std::array<CheckEntry, N>& entries = s_.*t.entries;
     for (std::size_t n = 0; n < N; ++n) {
       CheckEntry& entry = entries[n];
-      ReadSettingPair(Composed(key, n, "_POS"), file_, entry.Col, entry.Line, &s_.LineCount);
-      entry.Text.assign(ReadSettingText(kSettingsSection, Composed(key, n, "_STR"), file_));
+      ReadSettingPair(env_, Composed(key, n, "_POS"), file_, entry.Col, entry.Line, &s_.LineCount);
+      entry.Text.assign(ReadSettingText(env_, kSettingsSection, Composed(key, n, "_STR"), file_));
     }
   }
   template <typename Entry, std::size_t N>
@@ -250,14 +250,14 @@ class SettingsLoader {
     std::array<Entry, N>& entries = s_.*t.entries;
     for (std::size_t n = 0; n < N; ++n) {
       Entry& entry = entries[n];
-      ReadSettingPair(Composed(key, n, t.suffix), file_, entry.Col, entry.Line, &s_.LineCount);
+      ReadSettingPair(env_, Composed(key, n, t.suffix), file_, entry.Col, entry.Line, &s_.LineCount);
     }
   }
   void ReadKey(std::string_view, const LengthDefault& t) {
     if (s_.*t.len == 0 && s_.*t.col != 0) s_.*t.len = 2;
   }
 
-  int32_t ReadInteger(std::string_view key) { return ReadSettingNumber(kSettingsSection, key, file_); }
+  int32_t ReadInteger(std::string_view key) { return ReadSettingNumber(env_, kSettingsSection, key, file_); }
 
   // The key of entry `n` (0-based) of a group: "CHK" + "3" + "_POS".
   static std::string Composed(std::string_view stem, std::size_t n, std::string_view suffix) {
@@ -284,6 +284,7 @@ class SettingsLoader {
     }
   }
 
+  Env& env_;
   std::string_view file_;
   S& s_;
   Limit limit_;
@@ -292,9 +293,9 @@ class SettingsLoader {
 
 }  // namespace
 
-void ReadSettingPair(std::string_view key, std::string_view file, uint8_t& column, uint8_t& line,
+void ReadSettingPair(Env& env, std::string_view key, std::string_view file, uint8_t& column, uint8_t& line,
                      uint8_t* line_count) {
-  const std::string value = ReadSettingText(kSettingsSection, key, file);
+  const std::string value = ReadSettingText(env, kSettingsSection, key, file);
   const std::string_view text = CutText(value, 1, 20);
   const std::size_t separator = std::min(text.find(';'), text.size());
   column = LowByte(TextToIntDef(text.substr(0, separator)));
@@ -303,10 +304,10 @@ void ReadSettingPair(std::string_view key, std::string_view file, uint8_t& colum
   if (line_count != nullptr && line > *line_count) *line_count = line;
 }
 
-int32_t LoadDriverSettings(std::string_view file, DriverSettings& settings) {
+int32_t LoadDriverSettings(Env& env, std::string_view file, DriverSettings& settings) {
   settings = DriverSettings{};
   settings.LineCount = 1;
-  SettingsLoader loader(file, settings);
+  SettingsLoader loader(env, file, settings);
   for (const Row& row : kRows) loader.Read(row);
   settings.TimeLayout = ComputeTimeLayout(settings);
   return loader.index_base();

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "config/driver_settings.h"
+#include "platform/env.h"
 
 namespace talvo {
 
@@ -27,13 +28,13 @@ inline constexpr uint8_t kMaxCallLines = 6;
 // becomes 1 when it is 0 or above 6, or when the column is 0. When
 // `line_count` is given it is raised to the line. So an absent key gives
 // column 0, line 1.
-void ReadSettingPair(std::string_view key, std::string_view file, uint8_t& column, uint8_t& line,
+void ReadSettingPair(Env& env, std::string_view key, std::string_view file, uint8_t& column, uint8_t& line,
                      uint8_t* line_count = nullptr);
 
-// Reads every key of section "pbx" of `file` into `settings` (every field is
+// Reads every key of section "pbx" of `file`, through `env`, into `settings` (every field is
 // written anew) and returns the value of INDEX_BASE (0 when absent or not an
 // integer), which the record does not keep.
-int32_t LoadDriverSettings(std::string_view file, DriverSettings& settings);
+int32_t LoadDriverSettings(Env& env, std::string_view file, DriverSettings& settings);
 
 }  // namespace talvo
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "driver/handle_table.h"
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "support/test_host.h"
 #include "talvo/driver.h"
 
@@ -38,10 +38,10 @@ class LoadSettingsTest : public ::testing::Test {
     for (const std::string& line : lines) content += line + "\r\n";
     fake.env.profile_files[kFile] = content;
     DriverSettings s;
-    index_base = LoadDriverSettings(kFile, s);
+    index_base = LoadDriverSettings(fake.env, kFile, s);
     return s;
   }
-  testing::FakeEnvScope fake;
+  testing::FakeDriver fake;
   int32_t index_base = -1;
 };
 
@@ -74,7 +74,7 @@ TEST_F(LoadSettingsTest, PairReadsColumnSemicolonLine) {
   for (const Case& c : cases) {
     Load({c.in ? "EXT_POS=" + *c.in : "OTHER=1"});
     uint8_t col = 99, line = 99, line_count = 1;
-    ReadSettingPair("EXT_POS", kFile, col, line, &line_count);
+    ReadSettingPair(fake.env, "EXT_POS", kFile, col, line, &line_count);
     const std::string in = c.in ? *c.in : "absent";
     EXPECT_EQ(col, c.col) << in;
     EXPECT_EQ(line, c.line) << in;
@@ -85,11 +85,11 @@ TEST_F(LoadSettingsTest, PairReadsColumnSemicolonLine) {
 TEST_F(LoadSettingsTest, PairRaisesLineCountButNeverLowersIt) {
   Load({"A=5;2", "B=5;4"});
   uint8_t col = 0, line = 0, line_count = 3;
-  ReadSettingPair("A", kFile, col, line, &line_count);
+  ReadSettingPair(fake.env, "A", kFile, col, line, &line_count);
   EXPECT_EQ(line_count, 3);
-  ReadSettingPair("B", kFile, col, line, &line_count);
+  ReadSettingPair(fake.env, "B", kFile, col, line, &line_count);
   EXPECT_EQ(line_count, 4);
-  ReadSettingPair("B", kFile, col, line);  // no LineCount passed: nothing to raise
+  ReadSettingPair(fake.env, "B", kFile, col, line);  // no LineCount passed: nothing to raise
   EXPECT_EQ(line, 4);
 }
 
@@ -304,7 +304,7 @@ TEST_F(LoadSettingsTest, MissingFileGivesEveryDefault) {
   s.Chk[2].Text.assign("STALE");
   s.DcExtChk = false;
   s.TimeLayout = TimeLayoutKind::kStartOnly;
-  EXPECT_EQ(LoadDriverSettings("/no/such/file.ini", s), 0);
+  EXPECT_EQ(LoadDriverSettings(fake.env, "/no/such/file.ini", s), 0);
   EXPECT_EQ(fake.env.profile_reads, 131);
   EXPECT_TRUE(fake.env.sleeps.empty());  // "N" and "Y" defaults come back at once
   EXPECT_EQ(s.LineCount, 1);
@@ -517,8 +517,8 @@ TEST_F(LoadSettingsTest, FailedReadOfAPositionGivesItsDefault) {
 
 class InitDriverTest : public LoadSettingsTest {
  protected:
-  void TearDown() override { DrvProcessClose(handle); }
-  int32_t handle = DrvGetHandle();
+  void TearDown() override { fake.ProcessClose(handle); }
+  int32_t handle = fake.GetHandle();
 };
 
 TEST_F(InitDriverTest, UsesTheFirst80CharactersOfTheFileName) {
@@ -528,9 +528,9 @@ TEST_F(InitDriverTest, UsesTheFirst80CharactersOfTheFileName) {
   fake.env.profile_files[name] = "[pbx]\r\nINDEX_BASE=7\r\n";
   ASSERT_NE(handle, 0);
   int32_t index = -1;
-  DrvInitDriver(handle, testing::ShortString(name).data(), &index);
+  fake.InitDriver(handle, testing::ShortString(name).data(), &index);
   EXPECT_EQ(index, 42);
-  const DriverSettings* s = Handles().Find(handle);
+  const DriverSettings* s = fake.driver.Settings(handle);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->ExtCol, 5);
   EXPECT_EQ(s->LineCount, 2);
@@ -540,12 +540,12 @@ TEST_F(InitDriverTest, UsesTheFirst80CharactersOfTheFileName) {
 TEST_F(InitDriverTest, SecondInitRewritesEveryField) {
   fake.env.profile_files[kFile] = "[pbx]\r\nINDEX_BASE=3\r\nCHK1_POS=1;4\r\nCHK1_STR=X\r\n";
   int32_t index = -1;
-  DrvInitDriver(handle, testing::ShortString(kFile).data(), &index);
-  EXPECT_EQ(Handles().Find(handle)->LineCount, 4);
+  fake.InitDriver(handle, testing::ShortString(kFile).data(), &index);
+  EXPECT_EQ(fake.driver.Settings(handle)->LineCount, 4);
   fake.env.profile_files[kFile] = "[PBX]\r\nchk1_pos=1\r\n";  // names in any case
-  DrvInitDriver(handle, testing::ShortString(kFile).data(), &index);
+  fake.InitDriver(handle, testing::ShortString(kFile).data(), &index);
   EXPECT_EQ(index, 0);
-  const DriverSettings* s = Handles().Find(handle);
+  const DriverSettings* s = fake.driver.Settings(handle);
   EXPECT_EQ(s->LineCount, 1);
   EXPECT_EQ(s->Chk[0].Col, 1);
   EXPECT_TRUE(s->Chk[0].Text.empty());
@@ -566,14 +566,14 @@ class SettingsOnDiskTest : public ::testing::Test {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out << content;
   }
-  testing::FakeEnvScope fake;
+  testing::FakeDriver fake;
   std::string path_;
 };
 
 TEST_F(SettingsOnDiskTest, TwoLineSampleLoads) {
   const std::string sample = std::string(TALVO_SOURCE_DIR) + "/src/config/testdata/two_line_pbx.ini";
   DriverSettings s;
-  EXPECT_EQ(LoadDriverSettings(sample, s), 0);
+  EXPECT_EQ(LoadDriverSettings(fake.env, sample, s), 0);
   EXPECT_EQ(s.LineCount, 2);
   EXPECT_EQ(s.TimeLayout, TimeLayoutKind::kStartAndDuration);
   EXPECT_EQ(s.Chk[0].Col, 9);
@@ -619,7 +619,7 @@ TEST_F(SettingsOnDiskTest, FileFormatAsAnEditorWritesIt) {
         "EXT_POS=1;1\r\n"  // the first of two equal keys counts
         "INDEX_BASE=0x10");  // no final line end
   DriverSettings s;
-  EXPECT_EQ(LoadDriverSettings(path_, s), 16);
+  EXPECT_EQ(LoadDriverSettings(fake.env, path_, s), 16);
   EXPECT_EQ(s.ExtCol, 12);
   EXPECT_EQ(s.ExtLine, 3);
   EXPECT_EQ(s.LineCount, 3);
@@ -632,11 +632,11 @@ TEST_F(SettingsOnDiskTest, FileFormatAsAnEditorWritesIt) {
 TEST_F(SettingsOnDiskTest, ChangedFileIsSeenByTheNextLoad) {
   Write("[pbx]\nEXT_POS=12;3\nPULSES_MULT=4\n");
   DriverSettings s;
-  LoadDriverSettings(path_, s);
+  LoadDriverSettings(fake.env, path_, s);
   EXPECT_EQ(s.ExtCol, 12);
   EXPECT_EQ(s.PulsesMult, 4);
   Write("[pbx]\nEXT_POS=7\n");
-  LoadDriverSettings(path_, s);
+  LoadDriverSettings(fake.env, path_, s);
   EXPECT_EQ(s.ExtCol, 7);
   EXPECT_EQ(s.LineCount, 1);
   EXPECT_EQ(s.PulsesMult, 1);
@@ -644,7 +644,7 @@ TEST_F(SettingsOnDiskTest, ChangedFileIsSeenByTheNextLoad) {
 
 TEST_F(SettingsOnDiskTest, MissingFileGivesDefaultsWithoutPauses) {
   DriverSettings s;
-  EXPECT_EQ(LoadDriverSettings(path_ + ".absent", s), 0);
+  EXPECT_EQ(LoadDriverSettings(fake.env, path_ + ".absent", s), 0);
   EXPECT_EQ(s.LineCount, 1);
   EXPECT_TRUE(s.DcExtChk);
   EXPECT_FALSE(s.DutyCall);

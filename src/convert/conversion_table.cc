@@ -26,9 +26,6 @@ bool IsTransientOpenError(uint32_t error) {
          error == kErrorLockViolation;
 }
 
-// The table of the current run; null between runs.
-std::unique_ptr<ConversionTable> g_table;
-
 // Characters of `key` before its trailing spaces.
 std::size_t TextLengthBeforeSpaces(std::string_view key) {
   std::size_t n = key.size();
@@ -78,22 +75,7 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
   return ConversionMatch{true, it->second};
 }
 
-ConversionMatch ConversionTable::FindByScan(std::string_view key) const {
-  key = key.substr(0, kConversionSearchKeyLimit);
-  if (key.empty() || key.size() > kConversionKeyWidth) return {};
-  for (int32_t i = 1; i <= entry_count_; ++i) {
-    const uint8_t* record = image_.data() + static_cast<std::size_t>(i) * kConversionRecordSize;
-    if (record[kKeyLengthOffset] == key.size() &&
-        std::memcmp(record + kKeyOffset, key.data(), key.size()) == 0) {
-      return ConversionMatch{true, static_cast<int16_t>(i)};
-    }
-  }
-  return {};
-}
-
-void LoadConversionTable() {
-  g_table.reset();
-  Env& env = CurrentEnv();
+std::unique_ptr<ConversionTable> ReadConversionTable(Env& env) {
   SharedReadResult read;
   for (int attempt = 1;; ++attempt) {
     read = env.ReadFileShared(kConversionFileName, kConversionImageSize);
@@ -104,23 +86,10 @@ void LoadConversionTable() {
     }
     env.SleepMs(kRetryPauseMs);
   }
-  g_table = std::make_unique<ConversionTable>(read.bytes);
+  return std::make_unique<ConversionTable>(read.bytes);
 }
 
-void ReleaseConversionTable() { g_table.reset(); }
-
-const ConversionTable* LoadedConversionTable() { return g_table.get(); }
-
-ConversionMatch FindConversionEntry(const ConversionTable& table, std::string_view key) {
-  return table.Find(key);
-}
-
-ConversionMatch FindConversionEntryByScan(const ConversionTable& table, std::string_view key) {
-  return table.FindByScan(key);
-}
-
-void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled,
-                     ConversionSearch search) {
+void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled) {
   if (table == nullptr) return;
   std::string_view prefix = TrimBlanks(dialled.substr(0, kConversionDialledLimit));
   // The search key of a prefix is the prefix padded with spaces to 16
@@ -132,9 +101,7 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
   while (!prefix.empty()) {
     const std::string_view key(padded, std::max(prefix.size(), kConversionKeyWidth));
     ConversionMatch match;
-    if (search == ConversionSearch::kScan) {
-      match = table->FindByScan(key);
-    } else if (prefix.size() > kConversionKeyWidth || table->MayHoldPaddedKey(TextLengthBeforeSpaces(prefix))) {
+    if (prefix.size() > kConversionKeyWidth || table->MayHoldPaddedKey(TextLengthBeforeSpaces(prefix))) {
       match = table->Find(key);
     }
     if (match.found) {
@@ -152,10 +119,6 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
     if (prefix.size() <= kConversionKeyWidth) padded[prefix.size() - 1] = ' ';
     prefix.remove_suffix(1);
   }
-}
-
-void ApplyConversionTable(CallRecord& record, std::string_view dialled) {
-  ApplyConversion(g_table.get(), record, dialled);
 }
 
 }  // namespace talvo

@@ -15,9 +15,8 @@
 // Keys are compared byte for byte, length included; no case folding and no
 // trimming of the stored key.
 //
-// One table serves the whole module: DrvProcessStart loads it, DrvProcessEnd
-// releases it, and in between every handle's lines read it. It is not locked:
-// the host loads and releases it outside the processing of lines.
+// A Driver holds one table for all its handles: DrvProcessStart loads it,
+// DrvProcessEnd releases it, and in between every handle's lines read it.
 #ifndef TALVO_CONVERT_CONVERSION_TABLE_H_
 #define TALVO_CONVERT_CONVERSION_TABLE_H_
 
@@ -27,8 +26,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <memory>
 #include <unordered_map>
 
+#include "platform/env.h"
 #include "talvo/driver.h"
 
 namespace talvo {
@@ -88,10 +89,6 @@ class ConversionTable {
   // Looks the key up in an index built once, at construction.
   ConversionMatch Find(std::string_view key) const;
 
-  // The same answer as Find(), by comparing the key with every entry in
-  // record order. Kept for cross-checking the index and for measurements.
-  ConversionMatch FindByScan(std::string_view key) const;
-
   // False when no usable key of 16 characters has `n` characters before its
   // trailing spaces: a search key of that form then finds nothing, and the
   // prefix search passes it over without looking it up.
@@ -114,28 +111,12 @@ class ConversionTable {
   std::unordered_map<std::string, int16_t, KeyHash, std::equal_to<>> first_entry_;
 };
 
-// Loads QUORCNVT.INT from the current directory into the module's table,
-// releasing a table already loaded. An open refused with access denied (5),
-// sharing violation (32) or lock violation (33) is tried again after 10 ms,
-// up to 50 attempts in all; any other error stops at once. A file that cannot
-// be read gives an empty table. The table is present afterwards.
-// Throws std::bad_alloc when memory runs out (the table is then absent).
-void LoadConversionTable();
-
-// Releases the module's table; it is absent afterwards.
-void ReleaseConversionTable();
-
-// The module's table, or nullptr while it is absent (between runs).
-const ConversionTable* LoadedConversionTable();
-
-// FindConversionEntry of the module: table.Find(key).
-ConversionMatch FindConversionEntry(const ConversionTable& table, std::string_view key);
-
-// The plain record-order search: table.FindByScan(key).
-ConversionMatch FindConversionEntryByScan(const ConversionTable& table, std::string_view key);
-
-// How ApplyConversion searches the table.
-enum class ConversionSearch { kIndexed, kScan };
+// Reads QUORCNVT.INT from the current directory through `env`. An open
+// refused with access denied (5), sharing violation (32) or lock violation
+// (33) is tried again after 10 ms, up to 50 attempts in all; any other error
+// stops at once. A file that cannot be read gives an empty table; the result
+// is never null. Throws std::bad_alloc when memory runs out.
+std::unique_ptr<ConversionTable> ReadConversionTable(Env& env);
 
 // Re-charges an outgoing call by its dialled number (cut to 24 characters,
 // blanks and control characters trimmed at both ends). Prefixes are tried from
@@ -145,12 +126,8 @@ enum class ConversionSearch { kIndexed, kScan };
 // SecondExtension, the entry's replacement becomes Extension, and
 // TALVO_FLAG_CONVERTED is set in Flags. An entry naming the record's own
 // Extension does not stop the search. Nothing else changes. A null `table`
-// is an empty one.
-void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled,
-                     ConversionSearch search = ConversionSearch::kIndexed);
-
-// ApplyConversion with the module's table; an absent table converts nothing.
-void ApplyConversionTable(CallRecord& record, std::string_view dialled);
+// (none loaded) converts nothing.
+void ApplyConversion(const ConversionTable* table, CallRecord& record, std::string_view dialled);
 
 }  // namespace talvo
 

@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "convert/conversion_table.h"
+#include "driver/driver.h"
+#include "driver/driver_calls.h"
 #include "platform/env.h"
 #include "platform/posix_files.h"
 #include "talvo/driver.h"
@@ -26,20 +29,21 @@ class CountingSystemEnv final : public Env {
  public:
   int opens = 0;
   int sleeps = 0;
+  std::unique_ptr<Env> system = NewSystemEnv();
 
   ProfileResult ReadProfileString(std::string_view file, std::string_view section, std::string_view key,
                                   std::string_view default_value, std::size_t size) override {
-    return SystemEnv().ReadProfileString(file, section, key, default_value, size);
+    return system->ReadProfileString(file, section, key, default_value, size);
   }
-  void FlushProfile(std::string_view file) override { SystemEnv().FlushProfile(file); }
+  void FlushProfile(std::string_view file) override { system->FlushProfile(file); }
   SharedReadResult ReadFileShared(std::string_view path, std::size_t max_bytes) override {
     ++opens;
-    return SystemEnv().ReadFileShared(path, max_bytes);
+    return system->ReadFileShared(path, max_bytes);
   }
-  LocalDate Today() override { return SystemEnv().Today(); }
+  LocalDate Today() override { return system->Today(); }
   void SleepMs(uint32_t milliseconds) override {
     ++sleeps;
-    SystemEnv().SleepMs(milliseconds);
+    system->SleepMs(milliseconds);
   }
 };
 
@@ -58,7 +62,6 @@ class ConversionTableFileTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    ReleaseConversionTable();
     EXPECT_EQ(chdir(previous_dir_.c_str()), 0);
     std::remove(TablePath().c_str());
     rmdir(dir_.c_str());
@@ -77,8 +80,10 @@ class ConversionTableFileTest : public ::testing::Test {
     std::ofstream(TablePath(), std::ios::binary) << file;
   }
 
+  const ConversionTable* Loaded() const { return driver_.conversion_table(); }
+
   CountingSystemEnv env_;
-  ScopedEnv scope_{env_};
+  Driver driver_{env_};
 
  private:
   std::string dir_;
@@ -86,22 +91,22 @@ class ConversionTableFileTest : public ::testing::Test {
 };
 
 TEST_F(ConversionTableFileTest, MissingFileIsNotRetried) {
-  EXPECT_EQ(DrvProcessStart(nullptr), 1);
-  ASSERT_NE(LoadedConversionTable(), nullptr);
-  EXPECT_EQ(LoadedConversionTable()->EntryCount(), 0);
+  EXPECT_EQ(calls::ProcessStart(driver_, nullptr), 1);
+  ASSERT_NE(Loaded(), nullptr);
+  EXPECT_EQ(Loaded()->EntryCount(), 0);
   EXPECT_EQ(env_.opens, 1);
   EXPECT_EQ(env_.sleeps, 0);
 }
 
 TEST_F(ConversionTableFileTest, LoadsFromTheCurrentDirectory) {
   WriteTable();
-  LoadConversionTable();
-  ASSERT_NE(LoadedConversionTable(), nullptr);
-  EXPECT_EQ(LoadedConversionTable()->EntryCount(), 1);
+  driver_.StartRun();
+  ASSERT_NE(Loaded(), nullptr);
+  EXPECT_EQ(Loaded()->EntryCount(), 1);
   EXPECT_EQ(env_.opens, 1);
   CallRecord r{};
   StoreText(r.Extension, "215");
-  ApplyConversionTable(r, "0521234567");
+  ApplyConversion(Loaded(), r, "0521234567");
   EXPECT_EQ(TextOf(r.Extension), "300");
   EXPECT_EQ(TextOf(r.SecondExtension), "215");
 }
@@ -116,13 +121,13 @@ TEST_F(ConversionTableFileTest, WaitsForAWriterThatHoldsTheFileBriefly) {
   });
   const bool held = locked.get_future().get();
   const auto start = std::chrono::steady_clock::now();
-  LoadConversionTable();
+  driver_.StartRun();
   const auto waited = std::chrono::steady_clock::now() - start;
   writer.join();
   ASSERT_TRUE(held) << "the writer could not take the file";
 
-  ASSERT_NE(LoadedConversionTable(), nullptr);
-  EXPECT_EQ(LoadedConversionTable()->EntryCount(), 1) << "loaded once the writer let go";
+  ASSERT_NE(Loaded(), nullptr);
+  EXPECT_EQ(Loaded()->EntryCount(), 1) << "loaded once the writer let go";
   // About 20 pauses of 10 ms; fewer when the machine oversleeps.
   EXPECT_GE(env_.sleeps, 3);
   EXPECT_LT(env_.sleeps, 49);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "talvo/driver.h"
 #include "util/short_text.h"
 
@@ -69,26 +69,41 @@ CallRecord OutgoingCall(std::string_view extension) {
 
 bool SameBytes(const CallRecord& a, const CallRecord& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The plain search the index must agree with: the first of entries
+// 1..EntryCount() whose key has the length and the characters of `key`.
+ConversionMatch FindByScan(const ConversionTable& table, std::string_view key) {
+  key = key.substr(0, kConversionSearchKeyLimit);
+  if (key.empty()) return {};
+  for (int32_t i = 1; i <= table.EntryCount(); ++i) {
+    if (table.Entry(i).key == key) return ConversionMatch{true, static_cast<int16_t>(i)};
+  }
+  return {};
+}
+
+ConversionMatch FindIndexed(const ConversionTable& table, std::string_view key) { return table.Find(key); }
+
 class ConversionTableTest : public ::testing::Test {
  protected:
-  void TearDown() override { ReleaseConversionTable(); }
-
   void LoadFile(const std::string& bytes) {
     fake.env.shared_files[kConversionFileName] = bytes;
-    LoadConversionTable();
-    ASSERT_NE(LoadedConversionTable(), nullptr);
+    fake.driver.StartRun();
+    ASSERT_NE(fake.driver.conversion_table(), nullptr);
   }
 
-  const ConversionTable& Table() { return *LoadedConversionTable(); }
+  const ConversionTable& Table() { return *fake.driver.conversion_table(); }
 
-  testing::FakeEnvScope fake;
+  void ApplyConversionTable(CallRecord& record, std::string_view dialled) {
+    ApplyConversion(fake.driver.conversion_table(), record, dialled);
+  }
+
+  testing::FakeDriver fake;
 };
 
 // ---- Loading ----------------------------------------------------------------
 
 TEST_F(ConversionTableTest, MissingFileGivesPresentEmptyTableAndTheRunStarts) {
-  EXPECT_EQ(DrvProcessStart(nullptr), 1);
-  ASSERT_NE(LoadedConversionTable(), nullptr);
+  EXPECT_EQ(fake.ProcessStart(nullptr), 1);
+  ASSERT_NE(fake.driver.conversion_table(), nullptr);
   EXPECT_EQ(Table().EntryCount(), 0);
   for (uint8_t b : Table().Image()) ASSERT_EQ(b, 0);
   EXPECT_EQ(fake.env.shared_opens, 1) << "a missing file is not retried";
@@ -99,8 +114,8 @@ TEST_F(ConversionTableTest, MissingFileGivesPresentEmptyTableAndTheRunStarts) {
   ApplyConversionTable(r, "0521234567");
   EXPECT_TRUE(SameBytes(r, before));
 
-  DrvProcessEnd(nullptr);
-  EXPECT_EQ(LoadedConversionTable(), nullptr);
+  fake.ProcessEnd(nullptr);
+  EXPECT_EQ(fake.driver.conversion_table(), nullptr);
 }
 
 TEST_F(ConversionTableTest, ImageHoldsTheFileAsReadAndZeroBeyondIt) {
@@ -134,12 +149,12 @@ TEST_F(ConversionTableTest, HeaderCountDecidesHowManyEntriesAreSearched) {
     EXPECT_EQ(Table().EntryCount(), c.want_entries) << c.in;
     for (int i : {1, 499, 500, 501, 600}) {
       const std::string key = Padded("9" + std::to_string(i));
-      const ConversionMatch m = FindConversionEntry(Table(), key);
+      const ConversionMatch m = Table().Find(key);
       EXPECT_EQ(m.found, i <= c.want_entries) << "count " << c.in << ", entry " << i;
       if (m.found) {
         EXPECT_EQ(m.index, i) << "count " << c.in;
       }
-      EXPECT_EQ(FindConversionEntryByScan(Table(), key).found, m.found) << "count " << c.in;
+      EXPECT_EQ(FindByScan(Table(), key).found, m.found) << "count " << c.in;
     }
   }
 }
@@ -157,10 +172,10 @@ TEST_F(ConversionTableTest, CountBeyondTheEntriesInTheFile) {
   LoadFile(TableFile(3, {Entry("0521", "300"), Entry("0049", "401")}));
   EXPECT_EQ(Table().EntryCount(), 3);
   EXPECT_TRUE(Table().Entry(3).key.empty());
-  EXPECT_EQ(FindConversionEntry(Table(), "0521            ").index, 1);
-  EXPECT_EQ(FindConversionEntry(Table(), "0049            ").index, 2);
-  EXPECT_FALSE(FindConversionEntry(Table(), "").found);
-  EXPECT_FALSE(FindConversionEntryByScan(Table(), "").found) << "the zero entry matches no empty key";
+  EXPECT_EQ(Table().Find("0521            ").index, 1);
+  EXPECT_EQ(Table().Find("0049            ").index, 2);
+  EXPECT_FALSE(Table().Find("").found);
+  EXPECT_FALSE(FindByScan(Table(), "").found) << "the zero entry matches no empty key";
 }
 
 TEST_F(ConversionTableTest, RetriesOnlyWhileAWriterHoldsTheFile) {
@@ -183,12 +198,12 @@ TEST_F(ConversionTableTest, RetriesOnlyWhileAWriterHoldsTheFile) {
   };
   const std::string file = TableFile(1, {Entry("0521", "300")});
   for (const Case& c : cases) {
-    testing::FakeEnvScope scope;
+    testing::FakeDriver scope;
     scope.env.shared_files[kConversionFileName] = file;
     scope.env.open_failures.assign(c.failures.begin(), c.failures.end());
-    LoadConversionTable();
-    ASSERT_NE(LoadedConversionTable(), nullptr) << c.in;
-    EXPECT_EQ(LoadedConversionTable()->EntryCount(), c.want_loaded ? 1 : 0) << c.in;
+    scope.driver.StartRun();
+    ASSERT_NE(scope.driver.conversion_table(), nullptr) << c.in;
+    EXPECT_EQ(scope.driver.conversion_table()->EntryCount(), c.want_loaded ? 1 : 0) << c.in;
     EXPECT_EQ(scope.env.shared_opens, c.want_opens) << c.in;
     // A pause of 10 ms between two attempts, none after the last.
     EXPECT_EQ(scope.env.sleeps, std::vector<uint32_t>(static_cast<std::size_t>(c.want_opens - 1), 10u))
@@ -199,18 +214,18 @@ TEST_F(ConversionTableTest, RetriesOnlyWhileAWriterHoldsTheFile) {
 TEST_F(ConversionTableTest, SecondLoadReplacesTheFirst) {
   LoadFile(TableFile(1, {Entry("0521", "300")}));
   fake.env.shared_files[kConversionFileName] = TableFile(1, {Entry("0521", "999")});
-  LoadConversionTable();
+  fake.driver.StartRun();
   CallRecord r = OutgoingCall("215");
   ApplyConversionTable(r, "0521234567");
   EXPECT_EQ(TextOf(r.Extension), "999");
 
-  ReleaseConversionTable();
-  ReleaseConversionTable();  // releasing an absent table changes nothing
-  EXPECT_EQ(LoadedConversionTable(), nullptr);
+  fake.driver.EndRun();
+  fake.driver.EndRun();  // releasing an absent table changes nothing
+  EXPECT_EQ(fake.driver.conversion_table(), nullptr);
 }
 
 TEST_F(ConversionTableTest, AbsentTableConvertsNothing) {
-  ReleaseConversionTable();
+  fake.driver.EndRun();
   CallRecord r = OutgoingCall("215");
   const CallRecord before = r;
   ApplyConversionTable(r, "0521234567");
@@ -223,7 +238,7 @@ TEST_F(ConversionTableTest, AbsentTableConvertsNothing) {
 TEST_F(ConversionTableTest, LowerRecordWinsAmongEqualKeys) {
   LoadFile(TableFile(4, {Entry("0049", "401"), Entry("0521", "300"), Entry("0521", "400"),
                          Entry("0049", "402")}));
-  for (auto search : {FindConversionEntry, FindConversionEntryByScan}) {
+  for (auto search : {FindIndexed, FindByScan}) {
     EXPECT_EQ(search(Table(), "0521            ").index, 2);
     EXPECT_EQ(search(Table(), "0049            ").index, 1);
   }
@@ -256,8 +271,8 @@ TEST_F(ConversionTableTest, MalformedLengthBytes) {
   };
   for (const Case& c : cases) {
     LoadFile(TableFile(1, {c.entry}));
-    EXPECT_EQ(FindConversionEntry(Table(), padded).found, c.want_match) << c.in;
-    EXPECT_EQ(FindConversionEntryByScan(Table(), padded).found, c.want_match) << c.in;
+    EXPECT_EQ(Table().Find(padded).found, c.want_match) << c.in;
+    EXPECT_EQ(FindByScan(Table(), padded).found, c.want_match) << c.in;
     CallRecord r = OutgoingCall("215");
     ApplyConversionTable(r, "0521234567");
     EXPECT_EQ(TextOf(r.Extension), c.want_extension) << c.in;
@@ -283,8 +298,8 @@ TEST_F(ConversionTableTest, KeysCompareByteForByte) {
       {"", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FindConversionEntry(Table(), c.in).found, c.want_found) << '"' << c.in << '"';
-    EXPECT_EQ(FindConversionEntryByScan(Table(), c.in).found, c.want_found) << '"' << c.in << '"';
+    EXPECT_EQ(Table().Find(c.in).found, c.want_found) << '"' << c.in << '"';
+    EXPECT_EQ(FindByScan(Table(), c.in).found, c.want_found) << '"' << c.in << '"';
   }
 }
 
@@ -328,11 +343,11 @@ TEST_F(ConversionTableTest, LongestPrefixThatChangesTheExtensionWins) {
       {"0777123", "12345678", ""},
   };
   for (const Case& c : cases) {
-    for (auto search : {ConversionSearch::kIndexed, ConversionSearch::kScan}) {
-      const std::string where = std::string(c.in) + (search == ConversionSearch::kScan ? " (scan)" : "");
+    {
+      const std::string where = c.in;
       CallRecord r = OutgoingCall(c.extension);
       const CallRecord before = r;
-      ApplyConversion(LoadedConversionTable(), r, c.in, search);
+      ApplyConversion(fake.driver.conversion_table(), r, c.in);
       if (c.want_extension == nullptr) {
         EXPECT_TRUE(SameBytes(r, before)) << where;
         continue;
@@ -360,7 +375,7 @@ int ReferenceConversion(const ConversionTable& table, CallRecord& record, std::s
   while (!copy.empty() && static_cast<unsigned char>(copy.front()) <= 32) copy.remove_prefix(1);
   while (!copy.empty() && static_cast<unsigned char>(copy.back()) <= 32) copy.remove_suffix(1);
   for (; !copy.empty(); copy.remove_suffix(1)) {
-    const ConversionMatch m = FindConversionEntryByScan(table, Padded(copy));
+    const ConversionMatch m = FindByScan(table, Padded(copy));
     if (!m.found) continue;
     const std::string replacement(table.Entry(m.index).replacement);
     const std::string extension(TextOf(record.Extension));
@@ -425,8 +440,8 @@ TEST_F(ConversionTableTest, IndexAnswersAsThePlainScan) {
 
     for (std::size_t len = 0; len <= dialled.size(); ++len) {
       const std::string k = Padded(dialled.substr(0, len));
-      const ConversionMatch by_index = FindConversionEntry(Table(), k);
-      const ConversionMatch by_scan = FindConversionEntryByScan(Table(), k);
+      const ConversionMatch by_index = Table().Find(k);
+      const ConversionMatch by_scan = FindByScan(Table(), k);
       ASSERT_EQ(by_index.found, by_scan.found) << '"' << k << '"';
       if (by_scan.found) {
         ASSERT_EQ(by_index.index, by_scan.index) << '"' << k << '"';

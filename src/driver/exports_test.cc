@@ -1,11 +1,11 @@
-// The exports seen from a host: handles, identification, and the sound
+// The exports' calls seen from a host: handles, identification, and the sound
 // handling of arguments a careless host may pass.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 #include "support/test_host.h"
 #include "talvo/driver.h"
 
@@ -18,19 +18,16 @@ using testing::ShortString;
 
 class ExportsTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (int32_t h = 1; h <= 10; ++h) DrvProcessClose(h);
-  }
-  testing::FakeEnvScope fake;
+  testing::FakeDriver fake;
 };
 
 TEST_F(ExportsTest, HandlesAreTakenLowestFirstAndReleased) {
-  for (int32_t want = 1; want <= 10; ++want) EXPECT_EQ(DrvGetHandle(), want);
-  EXPECT_EQ(DrvGetHandle(), 0);
-  DrvProcessClose(4);
-  EXPECT_EQ(DrvGetHandle(), 4);
-  for (int32_t bad : {0, 11, -1}) DrvProcessClose(bad);
-  EXPECT_EQ(DrvGetHandle(), 0);
+  for (int32_t want = 1; want <= 10; ++want) EXPECT_EQ(fake.GetHandle(), want);
+  EXPECT_EQ(fake.GetHandle(), 0);
+  fake.ProcessClose(4);
+  EXPECT_EQ(fake.GetHandle(), 4);
+  for (int32_t bad : {0, 11, -1}) fake.ProcessClose(bad);
+  EXPECT_EQ(fake.GetHandle(), 0);
 }
 
 TEST_F(ExportsTest, VersionIsExactlyNineBytes) {
@@ -45,24 +42,24 @@ TEST_F(ExportsTest, VersionIsExactlyNineBytes) {
 
 TEST_F(ExportsTest, ProcessStartReturnsTrueWithoutATableFile) {
   const auto label = ShortString("run");
-  EXPECT_EQ(DrvProcessStart(label.data()), 1);
-  DrvProcessEnd(label.data());
-  EXPECT_EQ(DrvProcessStart(nullptr), 1);
-  DrvProcessEnd(nullptr);
-  DrvProcessEnd(nullptr);  // ending a run that is not open changes nothing
+  EXPECT_EQ(fake.ProcessStart(label.data()), 1);
+  fake.ProcessEnd(label.data());
+  EXPECT_EQ(fake.ProcessStart(nullptr), 1);
+  fake.ProcessEnd(nullptr);
+  fake.ProcessEnd(nullptr);  // ending a run that is not open changes nothing
 }
 
 TEST_F(ExportsTest, InitDriverIgnoresHandlesThatAreNotTaken) {
   const auto file = ShortString("/nonexistent/settings.ini");
   for (int32_t bad : {0, -1, 11, 3}) {  // 3 is in range but not taken
     int32_t index_base = 77;
-    DrvInitDriver(bad, file.data(), &index_base);
+    fake.InitDriver(bad, file.data(), &index_base);
     EXPECT_EQ(index_base, 77) << "handle " << bad;
   }
-  const int32_t h = DrvGetHandle();
-  DrvInitDriver(h, nullptr, nullptr);  // no crash
+  const int32_t h = fake.GetHandle();
+  fake.InitDriver(h, nullptr, nullptr);  // no crash
   int32_t index_base = 77;
-  DrvInitDriver(h, file.data(), &index_base);
+  fake.InitDriver(h, file.data(), &index_base);
   EXPECT_EQ(index_base, 0);
 }
 
@@ -94,11 +91,11 @@ struct LineCall {
 };
 
 TEST_F(ExportsTest, ProcessLineRejectsBadHandlesWithoutSideEffects) {
-  DrvGetHandle();  // handle 1 taken; 2 is not
+  fake.GetHandle();  // handle 1 taken; 2 is not
   for (int32_t bad : {0, -1, 11, 2, INT32_MIN}) {
     LineCall c;
     c.list.lines = {"a line"};
-    EXPECT_EQ(DrvProcessLine(bad, c.list.list(), c.carry.text(), c.records, c.date, &c.count, &c.index,
+    EXPECT_EQ(fake.ProcessLine(bad, c.list.list(), c.carry.text(), c.records, c.date, &c.count, &c.index,
                              &c.error),
               TALVO_RESULT_NO_RECORD)
         << bad;
@@ -108,27 +105,27 @@ TEST_F(ExportsTest, ProcessLineRejectsBadHandlesWithoutSideEffects) {
 }
 
 TEST_F(ExportsTest, ProcessLineSurvivesNullArguments) {
-  const int32_t h = DrvGetHandle();
+  const int32_t h = fake.GetHandle();
   LineCall c;
   c.list.lines = {"a line"};
-  EXPECT_EQ(DrvProcessLine(h, nullptr, c.carry.text(), c.records, c.date, &c.count, &c.index, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), nullptr, c.records, c.date, &c.count, &c.index, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), c.carry.text(), nullptr, c.date, &c.count, &c.index, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), c.carry.text(), c.records, nullptr, &c.count, &c.index, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, nullptr, &c.index, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, &c.count, nullptr, &c.error), 1);
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, &c.count, &c.index, nullptr), 1);
+  EXPECT_EQ(fake.ProcessLine(h, nullptr, c.carry.text(), c.records, c.date, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), nullptr, c.records, c.date, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), c.carry.text(), nullptr, c.date, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), c.carry.text(), c.records, nullptr, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, nullptr, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, &c.count, nullptr, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), c.carry.text(), c.records, c.date, &c.count, &c.index, nullptr), 1);
   LineList no_ops{nullptr};
-  EXPECT_EQ(DrvProcessLine(h, &no_ops, c.carry.text(), c.records, c.date, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, &no_ops, c.carry.text(), c.records, c.date, &c.count, &c.index, &c.error), 1);
   HostText no_assign{nullptr};
-  EXPECT_EQ(DrvProcessLine(h, c.list.list(), &no_assign, c.records, c.date, &c.count, &c.index, &c.error), 1);
+  EXPECT_EQ(fake.ProcessLine(h, c.list.list(), &no_assign, c.records, c.date, &c.count, &c.index, &c.error), 1);
   c.ExpectUntouched();
 }
 
 TEST_F(ExportsTest, ProcessLineWithEmptyOrFailingListReturnsNoRecord) {
-  const int32_t h = DrvGetHandle();
+  const int32_t h = fake.GetHandle();
   LineCall empty;
-  EXPECT_EQ(DrvProcessLine(h, empty.list.list(), empty.carry.text(), empty.records, empty.date, &empty.count,
+  EXPECT_EQ(fake.ProcessLine(h, empty.list.list(), empty.carry.text(), empty.records, empty.date, &empty.count,
                            &empty.index, &empty.error),
             TALVO_RESULT_NO_RECORD);
   empty.ExpectUntouched();
@@ -136,7 +133,7 @@ TEST_F(ExportsTest, ProcessLineWithEmptyOrFailingListReturnsNoRecord) {
   LineCall failing;
   failing.list.lines = {"a line"};
   failing.list.fail_get = true;
-  EXPECT_EQ(DrvProcessLine(h, failing.list.list(), failing.carry.text(), failing.records, failing.date,
+  EXPECT_EQ(fake.ProcessLine(h, failing.list.list(), failing.carry.text(), failing.records, failing.date,
                            &failing.count, &failing.index, &failing.error),
             TALVO_RESULT_NO_RECORD);
   failing.ExpectUntouched();

@@ -23,13 +23,4 @@ DriverSettings* HandleTable::Find(int32_t handle) {
   return slots_[static_cast<std::size_t>(handle - 1)].get();
 }
 
-void HandleTable::Clear() {
-  for (auto& slot : slots_) slot.reset();
-}
-
-HandleTable& Handles() {
-  static HandleTable table;
-  return table;
-}
-
 }  // namespace talvo

@@ -26,15 +26,9 @@ class HandleTable {
   // or an empty slot.
   DriverSettings* Find(int32_t handle);
 
-  // Empties every slot.
-  void Clear();
-
  private:
   std::array<std::unique_ptr<DriverSettings>, kSlots> slots_{};
 };
-
-// The module-wide table shared by all exports.
-HandleTable& Handles();
 
 }  // namespace talvo
 

@@ -30,33 +30,33 @@ void ResetDecode(RecordDecode& d) {
   d.out.call_date.clear();
   d.out.call_date_written = true;
   d.org_ext.clear();
-  d.state.Dialled.clear();
-  d.state.Code.clear();
+  d.state.dialled.clear();
+  d.state.code.clear();
   d.out.error_code = 0;
   d.out.call_index = -1;
-  d.state.RecordOk = true;
-  d.state.ForeignExtension = false;
+  d.state.record_ok = true;
+  d.state.foreign_extension = false;
   d.caller.clear();
 }
 
-// IncomingCall := IN_CALLS, then every IN_CHK entry whose line is buffered.
+// incoming_call := IN_CALLS, then every IN_CHK entry whose line is buffered.
 void TestIncomingMarkers(RecordDecode& d) {
-  d.state.IncomingCall = d.s.InCalls;
+  d.state.incoming_call = d.s.InCalls;
   for (const CheckEntry& chk : d.s.InChk) {
-    if (auto line = d.lines.Line(chk.Line)) CheckMarker(*line, chk, d.state.IncomingCall);
+    if (auto line = d.lines.Line(chk.Line)) CheckMarker(*line, chk, d.state.incoming_call);
   }
 }
 
-// PrivateCall := PRV_CALLS, then every PRV_CHK entry whose line is buffered;
+// private_call := PRV_CALLS, then every PRV_CHK entry whose line is buffered;
 // a failing entry records 41 + n. The call goes on either way.
 void TestPrivateMarkers(RecordDecode& d) {
-  d.state.PrivateCall = d.s.PrvCalls;
+  d.state.private_call = d.s.PrvCalls;
   for (std::size_t i = 0; i < d.s.PrvChk.size(); ++i) {
     const CheckEntry& chk = d.s.PrvChk[i];
     auto line = d.lines.Line(chk.Line);
     if (!line) continue;
-    CheckMarker(*line, chk, d.state.PrivateCall);
-    RecordCode(d.state.PrivateCall, kPrivateMarkerCodeBase + static_cast<int32_t>(i) + 1, d.out.error_code);
+    CheckMarker(*line, chk, d.state.private_call);
+    RecordCode(d.state.private_call, kPrivateMarkerCodeBase + static_cast<int32_t>(i) + 1, d.out.error_code);
   }
 }
 
@@ -132,14 +132,14 @@ bool InExtensionRange(const DriverSettings& s, std::string_view text) {
 }
 
 CallKind ClassifyWithoutOriginating(RecordDecode& d) {
-  const bool foreign = d.state.ForeignExtension;
-  const bool priv = d.state.PrivateCall;
-  if (d.state.IncomingCall) {
+  const bool foreign = d.state.foreign_extension;
+  const bool priv = d.state.private_call;
+  if (d.state.incoming_call) {
     AddFlags(d.rec, kIn | (foreign ? kForeign : 0u));
-    if (!d.caller.empty()) d.state.Dialled = d.caller;
+    if (!d.caller.empty()) d.state.dialled = d.caller;
     return CallKind::kNormal;
   }
-  if (!d.state.Code.empty()) {
+  if (!d.state.code.empty()) {
     AddFlags(d.rec, kOut | (priv ? TALVO_FLAG_PRIVATE : 0u));
     return CallKind::kNormalCoded;
   }
@@ -154,11 +154,11 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
   acting.assign(has_second ? TextOf(d.rec.SecondExtension) : TextOf(d.rec.Extension));
   const std::string_view org = d.org_ext.view();
   const std::string_view cli = d.caller.view();
-  const std::string_view dialled = d.state.Dialled.view();
+  const std::string_view dialled = d.state.dialled.view();
 
   const CallFacts facts{
-      d.state.IncomingCall,
-      d.state.ForeignExtension,
+      d.state.incoming_call,
+      d.state.foreign_extension,
       org.empty(),
       org != acting.view(),
       org.size() == cli.size() || d.s.CliCol != d.s.OrgExtCol,
@@ -166,7 +166,7 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
       org.size() == cli.size(),
       dialled.empty(),
       // Only the rows of a foreign extension look at it.
-      d.state.ForeignExtension && InExtensionRange(d.s, dialled),
+      d.state.foreign_extension && InExtensionRange(d.s, dialled),
       cli.empty(),
   };
 
@@ -194,9 +194,9 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
   }
   switch (row->dialled) {
     case DialledRule::kKeep: break;
-    case DialledRule::kOrg: d.state.Dialled.assign(org); break;
-    case DialledRule::kCli: d.state.Dialled.assign(cli); break;
-    case DialledRule::kEmpty: d.state.Dialled.clear(); break;
+    case DialledRule::kOrg: d.state.dialled.assign(org); break;
+    case DialledRule::kCli: d.state.dialled.assign(cli); break;
+    case DialledRule::kEmpty: d.state.dialled.clear(); break;
   }
 
   // The acting extension goes back where it came from, unless it replaced
@@ -208,8 +208,8 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
   } else {
     StoreText(d.rec.Extension, acting.view());
   }
-  if (d.state.PrivateCall) AddFlags(d.rec, TALVO_FLAG_PRIVATE);
-  return d.state.Code.empty() ? CallKind::kNormal : CallKind::kNormalCoded;
+  if (d.state.private_call) AddFlags(d.rec, TALVO_FLAG_PRIVATE);
+  return d.state.code.empty() ? CallKind::kNormal : CallKind::kNormalCoded;
 }
 
 CallKind Classify(RecordDecode& d) {
@@ -244,7 +244,7 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
 CallKind RunLocalCallSteps(RecordDecode& d) {
   DecodeLocalCallDateTime(d);
   DecodeLocalCallParties(d);
-  if (!d.state.LocalCallPending) return CallKind::kNone;
+  if (!d.state.local_call_pending) return CallKind::kNone;
   d.rec.Flags = TALVO_FLAG_INTERNAL;
   return CallKind::kNormal;
 }
@@ -252,7 +252,7 @@ CallKind RunLocalCallSteps(RecordDecode& d) {
 CallKind RunDutyCallSteps(RecordDecode& d) {
   DecodeDutyCallDateTime(d);
   DecodeDutyCallParties(d);
-  return d.state.RecordOk ? CallKind::kDuty : CallKind::kNone;
+  return d.state.record_ok ? CallKind::kDuty : CallKind::kNone;
 }
 
 // ---- The final step ---------------------------------------------------------
@@ -270,21 +270,21 @@ void AppendRecord(LineOutputs& out) {
 
 int32_t FinalStep(RecordDecode& d, CallKind kind) {
   CheckExtensions(d);
-  if (!d.state.RecordOk) return TALVO_RESULT_NO_RECORD;
+  if (!d.state.record_ok) return TALVO_RESULT_NO_RECORD;
   if (kind == CallKind::kDuty) return TALVO_RESULT_DUTY;
   if (kind == CallKind::kNone) return TALVO_RESULT_NO_RECORD;
 
   const uint32_t flags = d.rec.Flags;
   if ((flags & TALVO_FLAG_INTERNAL) != 0) {
-    StoreText(d.rec.Number, d.state.Dialled.view());
+    StoreText(d.rec.Number, d.state.dialled.view());
     StoreText(d.rec.TrunkGroup, kInternalTrunk);
     StoreText(d.rec.Trunk, kInternalTrunk);
   } else if ((flags & TALVO_FLAG_OUTGOING) != 0) {
-    ApplyConversionTable(d.rec, d.state.Dialled.view());
-    if (kind == CallKind::kNormalCoded) StoreText(d.rec.TCode, d.state.Code.view());
-    StoreText(d.rec.Number, d.state.Dialled.view());
+    ApplyConversion(d.conversion_table, d.rec, d.state.dialled.view());
+    if (kind == CallKind::kNormalCoded) StoreText(d.rec.TCode, d.state.code.view());
+    StoreText(d.rec.Number, d.state.dialled.view());
   } else if ((flags & TALVO_FLAG_INCOMING) != 0) {
-    if (!d.state.Dialled.empty()) StoreText(d.rec.Number, d.state.Dialled.view());
+    if (!d.state.dialled.empty()) StoreText(d.rec.Number, d.state.dialled.view());
   } else {
     return TALVO_RESULT_NO_RECORD;
   }
@@ -294,14 +294,15 @@ int32_t FinalStep(RecordDecode& d, CallKind kind) {
 
 }  // namespace
 
-int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, LineOutputs& out) {
-  RecordDecode d{s, lines, state, out.records[0], out, {}, {}};
+int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, Env& env,
+                       const ConversionTable* conversion_table, LineOutputs& out) {
+  RecordDecode d{s, lines, state, out.records[0], out, env, conversion_table, {}, {}};
   ResetDecode(d);
   CallKind kind = CallKind::kNone;
-  if (state.LocalCallPending || state.DutyCallPending) {
-    if (state.LocalCallPending && s.LocalCalls) {
+  if (state.local_call_pending || state.duty_call_pending) {
+    if (state.local_call_pending && s.LocalCalls) {
       kind = RunLocalCallSteps(d);
-    } else if (state.DutyCallPending && s.DutyCall) {
+    } else if (state.duty_call_pending && s.DutyCall) {
       kind = RunDutyCallSteps(d);
     }
   } else {

@@ -6,15 +6,20 @@
 #include <cstdint>
 
 #include "config/driver_settings.h"
+#include "convert/conversion_table.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
+#include "platform/env.h"
 
 namespace talvo {
 
-// Assembles the record held in `lines`; returns a TALVO_RESULT_* value.
+// Assembles the record held in `lines`; returns a TALVO_RESULT_* value. `env`
+// gives today's date to dates printed without a year; an outgoing call is
+// re-charged by `conversion_table` (none when null).
 // REQUIRES: out.records points at TALVO_RECORD_ENTRIES records.
-int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, LineOutputs& out);
+int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, Env& env,
+                       const ConversionTable* conversion_table, LineOutputs& out);
 
 }  // namespace talvo
 

@@ -23,6 +23,33 @@ int32_t Mul32(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
 
+// Today's date when a date printed without a year needs it; the clock is not
+// read for a report that prints the year.
+LocalDate TodayIfYearless(Env& env, uint8_t year_col) { return year_col == 0 ? env.Today() : LocalDate{}; }
+
+// Whether the month text of a date printed without a year lies after
+// `today_month`. The month is read as the date will be, its blanks as "0"
+// (" 2" is February, after January, though " " sorts before "0"); a text
+// that is not two digits then is compared in text order, and fails the
+// date's digit test anyway.
+bool MonthAfter(std::string_view month, int today_month) {
+  std::string digits(month);
+  std::replace(digits.begin(), digits.end(), ' ', '0');
+  if (digits.size() == 2 && IsDigit(digits[0]) && IsDigit(digits[1])) {
+    return (digits[0] - '0') * 10 + (digits[1] - '0') > today_month;
+  }
+  return CompareText(month, IntToTextZeroPad(today_month, 2)) > 0;
+}
+
+// Day `day_of_year` of the year whose last two digits are `yy`, as YYMMDD, or
+// an empty text when that year has no such day.
+std::string NthDayOfYear(int32_t yy, int32_t day_of_year) {
+  const std::string year = IntToTextZeroPad(yy, 2);
+  std::string date = DayNumberToDate(DateToDayNumber(year + "0101") + day_of_year - 1);
+  if (CutText(date, 1, 2) != year) date.clear();
+  return date;
+}
+
 // Seconds since midnight of a time held as minutes and seconds.
 int32_t SecondsOf(uint16_t minutes, uint8_t seconds) { return int32_t{minutes} * 60 + int32_t{seconds}; }
 
@@ -63,10 +90,10 @@ std::optional<int32_t> DecodeStart(RecordDecode& d, int32_t code) {
   auto line = d.lines.Line(d.s.TimeHhLine);
   if (!line) return std::nullopt;
   d.rec.StartMinute =
-      DecodeTimeOfDay(*line, d.s.TimeHhCol, 2, d.s.TimeMmCol, 2, d.s.AmPmCol, d.state.RecordOk);
+      DecodeTimeOfDay(*line, d.s.TimeHhCol, 2, d.s.TimeMmCol, 2, d.s.AmPmCol, d.state.record_ok);
   d.Record(code);
   if (d.s.TimeSsCol != 0) {
-    const int32_t ss = ParseIntField(CutText(*line, d.s.TimeSsCol, 2), d.state.RecordOk);
+    const int32_t ss = ParseIntField(CutText(*line, d.s.TimeSsCol, 2), d.state.record_ok);
     d.rec.StartSecond = static_cast<uint8_t>(static_cast<uint32_t>(ss));
     d.Record(code);
   }
@@ -79,13 +106,16 @@ std::optional<int32_t> DecodeCallDuration(RecordDecode& d, int32_t code) {
   auto line = d.lines.Line(d.s.LenMmLine);
   if (!line) return std::nullopt;
   int32_t duration = DecodeDuration(*line, d.s.LenHhCol, 2, d.s.LenMmCol, d.s.LenMmLen, d.s.LenSsCol,
-                                    d.s.LenSsLen, d.state.RecordOk);
+                                    d.s.LenSsLen, d.state.record_ok);
   if (d.s.PegsCount) {
     // The seconds part counts tenths of a minute. Division truncates toward
     // zero, so a negative duration keeps its sign in both parts.
     duration = Add32((duration / 60) * 60, (duration % 60) * 6);
   }
   d.rec.Duration = duration;
+  // A call cannot last less than nothing: a minus sign in a part, or parts
+  // that overflow, fail the duration.
+  if (duration < 0) d.state.record_ok = false;
   d.Record(code);
   return duration;
 }
@@ -95,11 +125,11 @@ std::optional<int32_t> DecodeCallDuration(RecordDecode& d, int32_t code) {
 std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_code) {
   auto line = d.lines.Line(d.s.EndHhLine);
   if (!line) return std::nullopt;
-  const uint16_t minutes = DecodeTimeOfDay(*line, d.s.EndHhCol, 2, d.s.EndMmCol, 2, 0, d.state.RecordOk);
+  const uint16_t minutes = DecodeTimeOfDay(*line, d.s.EndHhCol, 2, d.s.EndMmCol, 2, 0, d.state.record_ok);
   d.Record(code);
   int32_t end = int32_t{minutes} * 60;
   if (d.s.EndSsCol != 0) {
-    end = Add32(end, ParseIntField(CutText(*line, d.s.EndSsCol, 2), d.state.RecordOk));
+    end = Add32(end, ParseIntField(CutText(*line, d.s.EndSsCol, 2), d.state.record_ok));
     d.Record(seconds_code);
   }
   return end;
@@ -107,8 +137,8 @@ std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_
 
 }  // namespace
 
-void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col, bool& ok,
-                    ShortText<6>& call_date) {
+void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col,
+                    const LocalDate& today, bool& ok, ShortText<6>& call_date) {
   const std::string_view month = CutText(line, month_col, 2);
   // Year, month and day joined, of which the date keeps six characters.
   char date[6];
@@ -121,10 +151,9 @@ void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, 
   if (year_col != 0) {
     append(CutText(line, year_col, 2));
   } else {
-    const std::string today = TodayShort();
-    int32_t year = TextToIntDef(CutText(today, 1, 2));
+    int32_t year = today.year % 100;
     // A month later in the year than today's is last year's.
-    if (CompareText(month, CutText(today, 3, 2)) > 0) year = year == 0 ? 99 : year - 1;
+    if (MonthAfter(month, today.month)) year = year == 0 ? 99 : year - 1;
     append(IntToTextWidth(year, 2));
   }
   append(month);
@@ -147,17 +176,18 @@ void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, 
   ok = month_number >= 1 && month_number <= 12 && day_number >= 1 && day_number <= 31;
 }
 
-bool DateFromDayOfYear(int32_t day_of_year, ShortText<6>& call_date) {
+bool DateFromDayOfYear(int32_t day_of_year, const LocalDate& today, ShortText<6>& call_date) {
   if (day_of_year < 1 || day_of_year > 366) return false;
-  const std::string today = TodayShort();
-  const std::string yy(CutText(today, 1, 2));
-  const std::string_view mm = CutText(today, 3, 2);
-  std::string date = DayNumberToDate(DateToDayNumber(yy + "0101") + day_of_year - 1);
-  // Past the end of this year (366 in a common year), or outside the calendar.
-  if (CutText(date, 1, 2) != yy) return false;
-  if (CompareText(mm, CutText(date, 3, 2)) < 0) {
-    // A month after the current one: the call is from last year.
-    date.replace(0, 2, yy == "00" ? std::string("99") : IntToTextZeroPad(TextToIntDef(yy) - 1, 2));
+  const int32_t year = today.year % 100;
+  // Outside the calendar's years there is no date to give.
+  if (NthDayOfYear(year, 1).empty()) return false;
+  std::string date = NthDayOfYear(year, day_of_year);
+  // A day in a month after the current one, or past the end of this year
+  // (366 in a common year), is last year's, and is counted in last year's
+  // calendar: day 60 read in January 2025 is 29 February 2024.
+  if (date.empty() || TextToIntDef(CutText(date, 3, 2)) > today.month) {
+    date = NthDayOfYear(year == 0 ? 99 : year - 1, day_of_year);
+    if (date.empty()) return false;
   }
   call_date.assign(date);
   return true;
@@ -204,7 +234,8 @@ void DateMinusDays(ShortText<6>& call_date, int32_t days) {
 void DecodeDateStep(RecordDecode& d) {
   if (d.s.MonthCol != 0) {
     if (auto line = d.lines.Line(d.s.MonthLine)) {
-      DecodeCallDate(*line, d.s.YearCol, d.s.MonthCol, d.s.DayCol, d.state.RecordOk, d.out.call_date);
+      DecodeCallDate(*line, d.s.YearCol, d.s.MonthCol, d.s.DayCol, TodayIfYearless(d.env, d.s.YearCol),
+                     d.state.record_ok, d.out.call_date);
       d.Record(TALVO_ERR_CALL_DATE);
     }
     return;
@@ -212,9 +243,9 @@ void DecodeDateStep(RecordDecode& d) {
   if (d.s.JulianCol == 0) return;
   auto field = d.Field(d.s.JulianLine, d.s.JulianCol, 3);
   if (!field) return;
-  const int32_t day = ParseIntField(*field, d.state.RecordOk);
+  const int32_t day = ParseIntField(*field, d.state.record_ok);
   // The conversion is not tried after a failure.
-  d.state.RecordOk = d.state.RecordOk && DateFromDayOfYear(day, d.out.call_date);
+  d.state.record_ok = d.state.record_ok && DateFromDayOfYear(day, d.env.Today(), d.out.call_date);
   d.Record(TALVO_ERR_CALL_DATE);
 }
 
@@ -283,17 +314,19 @@ void DecodeRingTimeStep(RecordDecode& d) {
   auto line = d.lines.Line(d.s.RingSsLine);
   if (!line) return;
   const int32_t ring =
-      DecodeDuration(*line, 0, 0, d.s.RingMmCol, d.s.RingMmLen, d.s.RingSsCol, d.s.RingSsLen, d.state.RecordOk);
+      DecodeDuration(*line, 0, 0, d.s.RingMmCol, d.s.RingMmLen, d.s.RingSsCol, d.s.RingSsLen, d.state.record_ok);
+  // A phone cannot ring less than nothing: a minus sign in a broken field
+  // fails the ring time. Held to the 16-bit field all the same, so that a
+  // ring time far below zero cut to 16 bits never reads as a long one.
+  if (ring < 0) d.state.record_ok = false;
   d.Record(TALVO_ERR_RING_TIME);
-  // Held to the 16-bit field: a ring time far below zero (a minus sign in a
-  // broken field) cut to 16 bits would read as a long positive ring time.
   d.rec.RingSeconds = static_cast<int16_t>(std::clamp<int32_t>(ring, INT16_MIN, 255));
 }
 
 void DecodeLocalCallDateTime(RecordDecode& d) {
-  bool& ok = d.state.LocalCallPending;
-  DecodeCallDate(d.lines.LineOrEmpty(d.s.LclMonthLine), d.s.LclYearCol, d.s.LclMonthCol, d.s.LclDayCol, ok,
-                 d.out.call_date);
+  bool& ok = d.state.local_call_pending;
+  DecodeCallDate(d.lines.LineOrEmpty(d.s.LclMonthLine), d.s.LclYearCol, d.s.LclMonthCol, d.s.LclDayCol,
+                 TodayIfYearless(d.env, d.s.LclYearCol), ok, d.out.call_date);
   RecordCode(ok, TALVO_ERR_LOCAL_DATE, d.out.error_code);
   d.rec.StartMinute =
       DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.LclTimeHhLine), d.s.LclTimeHhCol, 2, d.s.LclTimeMmCol, 2, 0, ok);
@@ -302,10 +335,10 @@ void DecodeLocalCallDateTime(RecordDecode& d) {
 
 void DecodeDutyCallDateTime(RecordDecode& d) {
   DecodeCallDate(d.lines.LineOrEmpty(d.s.DcMonthLine), d.s.DcYearCol, d.s.DcMonthCol, d.s.DcDayCol,
-                 d.state.RecordOk, d.out.call_date);
+                 TodayIfYearless(d.env, d.s.DcYearCol), d.state.record_ok, d.out.call_date);
   d.Record(TALVO_ERR_DUTY_DATE);
   d.rec.StartMinute = DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.DcTimeHhLine), d.s.DcTimeHhCol, 2,
-                                      d.s.DcTimeMmCol, 2, 0, d.state.RecordOk);
+                                      d.s.DcTimeMmCol, 2, 0, d.state.record_ok);
   d.Record(TALVO_ERR_DUTY_TIME);
 }
 

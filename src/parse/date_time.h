@@ -8,7 +8,8 @@
 //     time never stops the decode, and whatever was read is still written.
 //  3. Arithmetic wraps as the record's fields do: minutes of a time of day
 //     are unsigned 16-bit, seconds are signed 32-bit.
-//  4. "Today" is the local date of the platform layer (CurrentEnv()).
+//  4. "Today" is the local date of the platform layer the Driver was given;
+//     the pure decoders take it as an argument.
 #ifndef TALVO_PARSE_DATE_TIME_H_
 #define TALVO_PARSE_DATE_TIME_H_
 
@@ -16,6 +17,7 @@
 #include <string_view>
 
 #include "parse/record_decode.h"
+#include "util/calendar.h"
 #include "util/short_text.h"
 
 namespace talvo {
@@ -30,20 +32,23 @@ inline constexpr int32_t kLongestCallOverMidnight = 72000;
 // Writes year + month + day (two characters each, cut at the given 1-based
 // columns of `line`) into `call_date`, kept to 6, whether or not the date is
 // valid. A `year_col` of 0 means the report prints no year: the year is
-// today's, or last year's when the report's month text comes after today's
-// (a December call read in January). While `ok` is true, blanks in the date
+// `today`'s, or last year's when the report's month comes after today's (a
+// December call read in January; months of digits are compared as numbers,
+// so " 2" is February). `today` is not used when the year is printed. While
+// `ok` is true, blanks in the date
 // become "0"; `ok` is cleared unless the text is six digits with a month
 // 01..12 and a day 01..31. The day is not tested against the month's length
 // ("990231" passes) and the year is not tested at all.
-void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col, bool& ok,
-                    ShortText<6>& call_date);
+void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col,
+                    const LocalDate& today, bool& ok, ShortText<6>& call_date);
 
-// The date of day `day_of_year` (1 = 1 January) of this year, or of last year
-// when that day falls in a month after today's month (the year digits are
-// then last year's, month and day stay those of this year's day). Returns
+// The date of day `day_of_year` (1 = 1 January) of `today`'s year, or of last
+// year when that day falls in a month after today's month or past the end of
+// this year; last year's date is counted in last year's calendar. Returns
 // false, leaving `call_date` untouched, for a day outside 1..366, a day past
-// the end of this year, or a year outside the calendar's 1960..2059.
-bool DateFromDayOfYear(int32_t day_of_year, ShortText<6>& call_date);
+// the end of the year it belongs to, or a year outside the calendar's
+// 1960..2059.
+bool DateFromDayOfYear(int32_t day_of_year, const LocalDate& today, ShortText<6>& call_date);
 
 // Minutes since midnight of the hour and minute fields of `line`. An
 // `ampm_col` other than 0 names a two-character field: "PM" (any case) adds
@@ -57,7 +62,8 @@ uint16_t DecodeTimeOfDay(std::string_view line, uint8_t hour_col, uint8_t hour_w
 // Seconds of a duration given as hours, minutes and seconds fields of `line`;
 // a column of 0 leaves that part out. No part is range-tested (90 minutes is
 // 5400 seconds, a negative part is subtracted); the sum wraps at 32 bits.
-// Clears `ok` when a part is not an integer.
+// Clears `ok` when a part is not an integer. The steps below fail a call
+// duration or ring time whose sum is below zero.
 int32_t DecodeDuration(std::string_view line, uint8_t hours_col, uint8_t hours_width, uint8_t minutes_col,
                        uint8_t minutes_width, uint8_t seconds_col, uint8_t seconds_width, bool& ok);
 
@@ -84,11 +90,11 @@ void DecodeTimesStep(RecordDecode& d);
 void DecodeRingTimeStep(RecordDecode& d);
 
 // A local call's date (code 29) and start time (code 30), with
-// LocalCallPending as the success flag. A line that is not buffered reads as
+// local_call_pending as the success flag. A line that is not buffered reads as
 // empty: a missing date fails, a missing time is 00:00.
 void DecodeLocalCallDateTime(RecordDecode& d);
 
-// A duty call's date (code 37) and start time (code 38), with RecordOk. A
+// A duty call's date (code 37) and start time (code 38), with record_ok. A
 // line that is not buffered reads as empty, as for a local call.
 void DecodeDutyCallDateTime(RecordDecode& d);
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/env.h"
-#include "support/fake_env.h"
+#include "support/fake_driver.h"
 
 namespace talvo {
 namespace {
@@ -18,7 +18,6 @@ std::string DateText(const ShortText<6>& date) { return std::string(date.view())
 // ---- DecodeCallDate ---------------------------------------------------------
 
 TEST(DateTimeCallDate, YearMonthDayColumns) {
-  testing::FakeEnvScope fake;
   struct Case {
     std::string_view in;  // the line; year at 12, month at 14, day at 16
     std::string_view want;
@@ -40,39 +39,38 @@ TEST(DateTimeCallDate, YearMonthDayColumns) {
   for (const Case& c : cases) {
     bool ok = true;
     ShortText<6> date;
-    DecodeCallDate(c.in, 12, 14, 16, ok, date);
+    DecodeCallDate(c.in, 12, 14, 16, LocalDate{}, ok, date);
     EXPECT_EQ(DateText(date), c.want) << '"' << c.in << '"';
     EXPECT_EQ(ok, c.ok) << '"' << c.in << '"';
   }
 }
 
 TEST(DateTimeCallDate, AFailedFlagIsNotRaisedAndBlanksStay) {
-  testing::FakeEnvScope fake;
   bool ok = false;
   ShortText<6> date;
-  DecodeCallDate("99 331", 1, 3, 5, ok, date);
+  DecodeCallDate("99 331", 1, 3, 5, LocalDate{}, ok, date);
   EXPECT_EQ(DateText(date), "99 331");
   EXPECT_FALSE(ok);
 }
 
 TEST(DateTimeCallDate, WithoutAYearAMonthAfterTodaysIsLastYears) {
-  testing::FakeEnvScope fake;
   struct Case {
     LocalDate today;
     std::string_view in;  // month, day
     std::string_view want;
   } cases[] = {
       {{2026, 3, 15}, "1224", "251224"}, {{2026, 3, 15}, "0301", "260301"}, {{2026, 3, 15}, "0401", "250401"},
-      {{2026, 3, 15}, "0228", "260228"}, {{2026, 3, 15}, " 401", "260401"},  // " 4" sorts before "03"
+      {{2026, 3, 15}, "0228", "260228"}, {{2026, 3, 15}, " 401", "250401"},  // " 4" is April, after March
+      {{2026, 1, 10}, " 215", "250215"}, {{2026, 1, 10}, "0215", "250215"}, {{2026, 2, 10}, " 215", "260215"},
+      {{2026, 1, 10}, " 110", "260110"}, {{2026, 10, 1}, "11 1", "251101"}, {{2026, 10, 1}, "1 01", "261001"},
       {{2000, 1, 10}, "0505", "990505"}, {{2000, 1, 10}, "0105", "000105"}, {{2000, 1, 10}, "1231", "991231"},
       {{2009, 3, 15}, "1231", "081231"},  // one-digit year: its blank becomes "0"
       {{2026, 12, 31}, "1231", "261231"},
   };
   for (const Case& c : cases) {
-    fake.env.today = c.today;
     bool ok = true;
     ShortText<6> date;
-    DecodeCallDate(c.in, 0, 1, 3, ok, date);
+    DecodeCallDate(c.in, 0, 1, 3, c.today, ok, date);
     EXPECT_EQ(DateText(date), c.want) << '"' << c.in << "\" on " << c.today.year << '-' << c.today.month;
     EXPECT_TRUE(ok) << '"' << c.in << '"';
   }
@@ -81,7 +79,6 @@ TEST(DateTimeCallDate, WithoutAYearAMonthAfterTodaysIsLastYears) {
 // ---- DateFromDayOfYear --------------------------------------------------------
 
 TEST(DateTimeDayOfYear, ThisYearUpToTodaysMonthElseLastYear) {
-  testing::FakeEnvScope fake;
   struct Case {
     LocalDate today;
     int32_t in;
@@ -90,15 +87,18 @@ TEST(DateTimeDayOfYear, ThisYearUpToTodaysMonthElseLastYear) {
       {{2026, 3, 15}, 1, "260101"},   {{2026, 3, 15}, 74, "260315"},  {{2026, 3, 15}, 75, "260316"},
       {{2026, 3, 15}, 100, "250410"}, {{2026, 3, 15}, 365, "251231"}, {{2026, 3, 15}, 366, ""},
       {{2026, 3, 15}, 0, ""},         {{2026, 3, 15}, 367, ""},       {{2026, 3, 15}, -1, ""},
-      {{2024, 3, 15}, 60, "240229"},  {{2024, 3, 15}, 366, "231231"},  // month and day of 2024, year before
+      {{2024, 3, 15}, 60, "240229"},  {{2024, 3, 15}, 366, ""},  // 31 December 2024 is ahead; 2023 has 365 days
+      // Last year's days are counted in last year's calendar.
+      {{2025, 1, 10}, 60, "240229"},  {{2025, 1, 10}, 61, "240301"},  {{2025, 1, 10}, 366, "241231"},
+      {{2025, 3, 1}, 60, "250301"},   {{2025, 2, 28}, 60, "240229"},  {{2024, 1, 1}, 366, ""},
+      {{2025, 12, 31}, 365, "251231"}, {{2026, 1, 1}, 1, "260101"},   {{2026, 1, 1}, 365, "251231"},
       {{2000, 1, 10}, 40, "990209"},  {{2000, 1, 10}, 10, "000110"},
       {{1995, 6, 1}, 1, "950101"},    {{2060, 6, 1}, 1, ""},  // beyond the calendar's last year
   };
   for (const Case& c : cases) {
-    fake.env.today = c.today;
     ShortText<6> date;
     date.assign("KEEP");
-    const bool ok = DateFromDayOfYear(c.in, date);
+    const bool ok = DateFromDayOfYear(c.in, c.today, date);
     EXPECT_EQ(ok, !c.want.empty()) << c.in << " in " << c.today.year;
     EXPECT_EQ(DateText(date), c.want.empty() ? "KEEP" : c.want) << c.in << " in " << c.today.year;
   }
@@ -107,7 +107,6 @@ TEST(DateTimeDayOfYear, ThisYearUpToTodaysMonthElseLastYear) {
 // ---- DecodeTimeOfDay ------------------------------------------------------------
 
 TEST(DateTimeTimeOfDay, HoursMinutesAndAmPm) {
-  testing::FakeEnvScope fake;
   struct Case {
     std::string_view in;  // hour at 1, minute at 3, AM/PM at 5
     uint16_t want;
@@ -130,7 +129,6 @@ TEST(DateTimeTimeOfDay, HoursMinutesAndAmPm) {
 }
 
 TEST(DateTimeTimeOfDay, RangeTestsSeeSixteenBits) {
-  testing::FakeEnvScope fake;
   struct Case {
     std::string_view in;  // hour at 1 (6 wide), minute at 7 (6 wide)
     uint16_t want;
@@ -214,11 +212,11 @@ TEST(DateTimeMinusDays, MovesThroughTheDayNumber) {
 class DateTimeStep : public ::testing::Test {
  protected:
   DateTimeStep() {
-    state.RecordOk = true;
+    state.record_ok = true;
     out.call_date.assign("990310");
   }
 
-  RecordDecode Decode() { return RecordDecode{s, lines, state, rec, out, {}, {}}; }
+  RecordDecode Decode() { return RecordDecode{s, lines, state, rec, out, env, nullptr, {}, {}}; }
   // The record is packed: its fields are read by value, never bound to a reference.
   uint16_t Minute() const { return rec.StartMinute; }
   uint8_t Second() const { return rec.StartSecond; }
@@ -226,7 +224,7 @@ class DateTimeStep : public ::testing::Test {
   int16_t Ring() const { return rec.RingSeconds; }
   void Reset(std::string_view date = "990310") {
     rec = CallRecord{};
-    state.RecordOk = true;
+    state.record_ok = true;
     out.error_code = 0;
     out.call_date.assign(date);
   }
@@ -271,7 +269,7 @@ class DateTimeStep : public ::testing::Test {
     }
   }
 
-  testing::FakeEnvScope fake;
+  testing::FakeEnv env;
   DriverSettings s;
   RecordBuffer lines;
   ParserState state;
@@ -303,7 +301,7 @@ TEST_F(DateTimeStep, DateFromMonthColumns) {
   RecordDecode d = Decode();
   DecodeDateStep(d);
   EXPECT_EQ(DateText(out.call_date), "");
-  EXPECT_TRUE(state.RecordOk);
+  EXPECT_TRUE(state.record_ok);
 }
 
 TEST_F(DateTimeStep, DateFromDayOfYear) {
@@ -326,14 +324,14 @@ TEST_F(DateTimeStep, DateFromDayOfYear) {
     DecodeDateStep(d);
     EXPECT_EQ(DateText(out.call_date), c.want) << '"' << c.in << '"';
     EXPECT_EQ(out.error_code, c.code) << '"' << c.in << '"';
-    EXPECT_EQ(state.RecordOk, c.code == 0) << '"' << c.in << '"';
+    EXPECT_EQ(state.record_ok, c.code == 0) << '"' << c.in << '"';
   }
 }
 
 TEST_F(DateTimeStep, DayOfYearIsNotConvertedAfterAFailure) {
   s.JulianCol = 1;
   lines.Assign({"074"});
-  state.RecordOk = false;
+  state.record_ok = false;
   out.error_code = TALVO_ERR_INDEX;
   out.call_date.clear();
   RecordDecode d = Decode();
@@ -358,7 +356,6 @@ TEST_F(DateTimeStep, Layout1DateEndMovesBackByWholeDays) {
       {"120000", "490000", true, "990310", "990308", 176400},  // ends two midnights later
       {"000000", "000000", true, "990231", "990303", 0},       // no midnight: the date still rolls over
       {"235959", "000001", true, "000301", "000229", 1},
-      {"000000", "-10000", true, "990310", "990310", -3600},   // -3600 div 86400 is 0
   };
   for (const Case& c : cases) {
     Reset(c.date);
@@ -368,6 +365,34 @@ TEST_F(DateTimeStep, Layout1DateEndMovesBackByWholeDays) {
     EXPECT_EQ(DateText(out.call_date), c.want_date) << c.start << " + " << c.duration;
     EXPECT_EQ(Duration(), c.want_duration) << c.start << " + " << c.duration;
     EXPECT_EQ(out.error_code, 0) << c.start << " + " << c.duration;
+  }
+}
+
+// A call cannot last less than nothing: a total below zero fails the
+// duration's step with its layout's code, whatever its parts.
+TEST_F(DateTimeStep, NegativeDurationFailsItsStep) {
+  struct Case {
+    TimeLayoutKind layout;
+    bool pegs_count;
+    std::string_view duration;
+    int32_t want_code;
+  } cases[] = {
+      {TimeLayoutKind::kStartAndDuration, false, "00-100", TALVO_ERR_DURATION_L1},  // 00:-1:00
+      {TimeLayoutKind::kStartAndDuration, false, "-10000", TALVO_ERR_DURATION_L1},
+      {TimeLayoutKind::kStartAndDuration, false, "0000-1", TALVO_ERR_DURATION_L1},
+      {TimeLayoutKind::kStartAndDuration, false, "01-100", 0},  // 1 hour less a minute is no fault
+      {TimeLayoutKind::kStartAndDuration, false, "000000", 0},
+      {TimeLayoutKind::kStartAndDuration, true, "0000-5", TALVO_ERR_DURATION_L1},
+      {TimeLayoutKind::kEndAndDuration, false, "00-100", TALVO_ERR_DURATION_L4},
+  };
+  for (const Case& c : cases) {
+    Reset();
+    UseLayout(c.layout);
+    s.PegsCount = c.pegs_count;
+    lines.Assign({"120000", "130000", c.duration});
+    RunTimes();
+    EXPECT_EQ(out.error_code, c.want_code) << c.duration;
+    EXPECT_EQ(state.record_ok, c.want_code == 0) << c.duration;
   }
 }
 
@@ -409,7 +434,7 @@ TEST_F(DateTimeStep, Layout1StartAndDurationCodes) {
     lines.Assign({c.start, "", c.duration});
     RunTimes();
     EXPECT_EQ(out.error_code, c.code) << c.start << " + " << c.duration;
-    EXPECT_FALSE(state.RecordOk);
+    EXPECT_FALSE(state.record_ok);
   }
 }
 
@@ -619,7 +644,7 @@ TEST_F(DateTimeStep, RingTimeIsCappedAt255) {
     int16_t want;
     int32_t code;
   } cases[] = {{"0430", 255, 0}, {"0205", 125, 0},  {"0415", 255, 0}, {"0414", 254, 0}, {"    ", 0, 0},
-               {"-100", -60, 0}, {"Q105", 5, TALVO_ERR_RING_TIME}};
+               {"-100", -60, TALVO_ERR_RING_TIME}, {"00-1", -1, TALVO_ERR_RING_TIME}, {"Q105", 5, TALVO_ERR_RING_TIME}};
   for (const Case& c : cases) {
     Reset();
     lines.Assign({"", c.in});
@@ -663,15 +688,15 @@ TEST_F(DateTimeStep, LocalCallDateAndTimeAgainstTheLocalFlag) {
   };
   for (const Case& c : cases) {
     Reset("");
-    state.LocalCallPending = true;
+    state.local_call_pending = true;
     Hold(c.held, c.date_line, c.time_line);
     RecordDecode d = Decode();
     DecodeLocalCallDateTime(d);
     EXPECT_EQ(DateText(out.call_date), c.date) << c.label;
     EXPECT_EQ(Minute(), c.minute) << c.label;
-    EXPECT_EQ(state.LocalCallPending, c.pending) << c.label;
+    EXPECT_EQ(state.local_call_pending, c.pending) << c.label;
     EXPECT_EQ(out.error_code, c.code) << c.label;
-    EXPECT_TRUE(state.RecordOk) << c.label;
+    EXPECT_TRUE(state.record_ok) << c.label;
   }
 }
 
@@ -705,7 +730,7 @@ TEST_F(DateTimeStep, DutyCallDateAndTimeAgainstRecordOk) {
     DecodeDutyCallDateTime(d);
     EXPECT_EQ(DateText(out.call_date), c.date) << c.label;
     EXPECT_EQ(Minute(), c.minute) << c.label;
-    EXPECT_EQ(state.RecordOk, c.code == 0) << c.label;
+    EXPECT_EQ(state.record_ok, c.code == 0) << c.label;
     EXPECT_EQ(out.error_code, c.code) << c.label;
   }
 }

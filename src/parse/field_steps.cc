@@ -65,7 +65,7 @@ std::string_view CharAt(const RecordDecode& d, const CharEntry& at) {
 }  // namespace
 
 void DecodeDialledNumber(RecordDecode& d) {
-  if (auto line = d.lines.Line(d.s.NumLine)) d.state.Dialled = ExtractDigits(*line, d.s.NumCol, d.s.NumLen);
+  if (auto line = d.lines.Line(d.s.NumLine)) d.state.dialled = ExtractDigits(*line, d.s.NumCol, d.s.NumLen);
 }
 
 void DecodeCallerNumber(RecordDecode& d) {
@@ -82,17 +82,17 @@ void DecodeIndex(RecordDecode& d) {
     d.out.call_index = p.value;
   } else {
     d.out.call_index = -1;
-    d.state.RecordOk = false;
+    d.state.record_ok = false;
   }
   d.Record(kCodeIndex);
 }
 
 void DecodePulses(RecordDecode& d) {
-  if (!d.state.RecordOk || d.s.PulsesCol == 0) return;
+  if (!d.state.record_ok || d.s.PulsesCol == 0) return;
   auto field = d.Field(d.s.PulsesLine, d.s.PulsesCol, d.s.PulsesLen);
   if (!field) return;
-  const double x = ParseRealField(*field, d.state.RecordOk);
-  d.rec.Pulses = ScalePulses(d.s.PulsesMult, x, d.state.RecordOk);
+  const double x = ParseRealField(*field, d.state.record_ok);
+  d.rec.Pulses = ScalePulses(d.s.PulsesMult, x, d.state.record_ok);
   d.Record(kCodePulses);
 }
 
@@ -142,9 +142,9 @@ void DecodeExtension(RecordDecode& d) {
   const int32_t n = ParseIntField(TextOf(d.rec.Extension), unused);
   if (n < d.s.ExtRangeSt || n > d.s.ExtRangeEnd) {
     if (d.s.SaveTrnkExt) {
-      d.state.ForeignExtension = true;
+      d.state.foreign_extension = true;
     } else {
-      d.state.RecordOk = false;
+      d.state.record_ok = false;
       d.Record(kCodeExtRange);
     }
   }
@@ -166,15 +166,15 @@ void RequireExtension(RecordDecode& d) {
   if (!TextOf(d.rec.Extension).empty()) {
     FinishExtension(d);
   } else {
-    d.state.RecordOk = false;
+    d.state.record_ok = false;
   }
   d.Record(kCodeExtension);
 }
 
 void DecodeCode(RecordDecode& d) {
-  if (!d.state.RecordOk || d.s.TcodeCol == 0 || d.s.TcodeLen == 0) return;
+  if (!d.state.record_ok || d.s.TcodeCol == 0 || d.s.TcodeLen == 0) return;
   if (auto line = d.lines.Line(d.s.TcodeLine)) {
-    d.state.Code.assign(ExtractAlphanumerics(*line, d.s.TcodeCol, d.s.TcodeLen).view());
+    d.state.code.assign(ExtractAlphanumerics(*line, d.s.TcodeCol, d.s.TcodeLen).view());
   }
 }
 
@@ -188,7 +188,7 @@ void DecodeDisa(RecordDecode& d) {
 void CheckExtensions(RecordDecode& d) {
   const std::string_view ext = TextOf(d.rec.Extension);
   const std::string_view second = TextOf(d.rec.SecondExtension);
-  d.state.RecordOk = d.state.RecordOk && !ext.empty() && IsAlphanumericText(ext) &&
+  d.state.record_ok = d.state.record_ok && !ext.empty() && IsAlphanumericText(ext) &&
                      (second.empty() || IsAlphanumericText(second));
   d.Record(kCodeExtension);
 }
@@ -211,15 +211,15 @@ void DecodeLocalCallParties(RecordDecode& d) {
   // A line that is not buffered reads as an empty field.
   const std::string_view org = TrimBlanks(d.FieldOrEmpty(d.s.LclOrgLine, d.s.LclOrgCol, d.s.LclOrgLen));
   StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), org);
-  d.state.Dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.LclTerLine, d.s.LclTerCol, d.s.LclTerLen)));
-  if (d.state.Dialled.empty()) d.state.LocalCallPending = false;
-  RecordCode(d.state.LocalCallPending, kCodeLocalNumber, d.out.error_code);
+  d.state.dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.LclTerLine, d.s.LclTerCol, d.s.LclTerLen)));
+  if (d.state.dialled.empty()) d.state.local_call_pending = false;
+  RecordCode(d.state.local_call_pending, kCodeLocalNumber, d.out.error_code);
 }
 
 void DecodeDutyCallParties(RecordDecode& d) {
   const std::string_view ext = d.FieldOrEmpty(d.s.DcExtLine, d.s.DcExtCol, d.s.DcExtLen);
   StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), ext);
-  d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.Extension).empty();
+  d.state.record_ok = d.state.record_ok && !TextOf(d.rec.Extension).empty();
   d.Record(kCodeDutyExtension);
 
   // The first character replaces what the second extension held; the others
@@ -236,7 +236,7 @@ void DecodeDutyCallParties(RecordDecode& d) {
     if (trn[i].Col != 0) append(CharAt(d, trn[i]));
   }
   StoreText(d.rec.SecondExtension, std::string_view(code, n));
-  d.state.RecordOk = d.state.RecordOk && !TextOf(d.rec.SecondExtension).empty();
+  d.state.record_ok = d.state.record_ok && !TextOf(d.rec.SecondExtension).empty();
   d.Record(kCodeDutyCode);
 }
 

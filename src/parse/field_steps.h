@@ -1,6 +1,6 @@
 // The steps that decode the fields of a call other than its date and times,
 // each over the settings and the buffered lines of one record. A step that
-// fails clears RecordOk (or the flag it names) and records its code; the
+// fails clears record_ok (or the flag it names) and records its code; the
 // steps after it still run, so every decodable field is filled in.
 #ifndef TALVO_PARSE_FIELD_STEPS_H_
 #define TALVO_PARSE_FIELD_STEPS_H_
@@ -31,7 +31,7 @@ void CheckExtensions(RecordDecode& d);
 void FinishExtension(RecordDecode& d);
 
 // Local call: the calling extension and the called number; code 31 against
-// LocalCallPending.
+// local_call_pending.
 void DecodeLocalCallParties(RecordDecode& d);
 
 // Duty call: the extension (code 39) and the code characters (code 40).

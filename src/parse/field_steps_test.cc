@@ -5,18 +5,21 @@
 #include <cstring>
 #include <string>
 
+#include "support/fake_env.h"
+
 namespace talvo {
 namespace {
 
 // One record's decoding over settings and lines set up by each test.
 class FieldStepsTest : public ::testing::Test {
  protected:
-  FieldStepsTest() { state.RecordOk = true; }
+  FieldStepsTest() { state.record_ok = true; }
 
-  RecordDecode Decode() { return RecordDecode{s, lines, state, rec, out, {}, {}}; }
+  RecordDecode Decode() { return RecordDecode{s, lines, state, rec, out, env, nullptr, {}, {}}; }
   std::string Ext() const { return std::string(TextOf(rec.Extension)); }
   std::string Ext2() const { return std::string(TextOf(rec.SecondExtension)); }
 
+  testing::FakeEnv env;
   DriverSettings s;
   RecordBuffer lines;
   ParserState state;
@@ -33,14 +36,14 @@ TEST_F(FieldStepsTest, IndexIsParsedUntrimmed) {
   s.IndexCol = 1;
   s.IndexLen = 3;
   for (const Case& c : cases) {
-    state.RecordOk = true;
+    state.record_ok = true;
     out.error_code = 0;
     out.call_index = -1;
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodeIndex(d);
     EXPECT_EQ(out.call_index, c.index) << '"' << c.field << '"';
-    EXPECT_EQ(state.RecordOk, c.ok) << '"' << c.field << '"';
+    EXPECT_EQ(state.record_ok, c.ok) << '"' << c.field << '"';
     EXPECT_EQ(out.error_code, c.ok ? 0 : TALVO_ERR_INDEX) << '"' << c.field << '"';
   }
 }
@@ -50,7 +53,7 @@ TEST_F(FieldStepsTest, AnEarlierCodeSurvivesALaterFailure) {
   s.IndexLen = 3;
   lines.Assign({"12 "});
   out.error_code = TALVO_ERR_CALL_DATE;
-  state.RecordOk = false;
+  state.record_ok = false;
   RecordDecode d = Decode();
   DecodeIndex(d);
   EXPECT_EQ(out.error_code, TALVO_ERR_CALL_DATE);
@@ -67,7 +70,7 @@ TEST_F(FieldStepsTest, PulsesAreMultipliedAndRoundedToEven) {
   s.PulsesCol = 1;
   s.PulsesLen = 5;
   for (const Case& c : cases) {
-    state.RecordOk = true;
+    state.record_ok = true;
     out.error_code = 0;
     rec.Pulses = 0;
     s.PulsesMult = c.mult;
@@ -83,7 +86,7 @@ TEST_F(FieldStepsTest, PulsesAreSkippedAfterAFailure) {
   s.PulsesCol = 1;
   s.PulsesLen = 1;
   lines.Assign({"7"});
-  state.RecordOk = false;
+  state.record_ok = false;
   RecordDecode d = Decode();
   DecodePulses(d);
   EXPECT_EQ(int32_t{rec.Pulses}, 0);
@@ -179,15 +182,15 @@ TEST_F(FieldStepsTest, ExtensionRangeRejectsOrMarksForeign) {
   for (const Case& c : cases) {
     std::memset(&rec, 0, sizeof rec);
     state = ParserState{};
-    state.RecordOk = true;
+    state.record_ok = true;
     out.error_code = 0;
     s.SaveTrnkExt = c.save;
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodeExtension(d);
     EXPECT_EQ(Ext(), TrimBlanks(c.field)) << c.field;
-    EXPECT_EQ(state.RecordOk, c.ok) << c.field;
-    EXPECT_EQ(state.ForeignExtension, c.foreign) << c.field;
+    EXPECT_EQ(state.record_ok, c.ok) << c.field;
+    EXPECT_EQ(state.foreign_extension, c.foreign) << c.field;
     EXPECT_EQ(out.error_code, c.code) << c.field;
   }
 }
@@ -207,7 +210,7 @@ TEST_F(FieldStepsTest, AccountExtensionCarriesThePrefixTwice) {
   EXPECT_EQ(Ext(), "9123");
   DecodeExtension(d);  // the extension field goes to SecondExtension; the range sees "9123"
   EXPECT_EQ(Ext2(), "456");
-  EXPECT_TRUE(state.RecordOk);
+  EXPECT_TRUE(state.record_ok);
   RequireExtension(d);
   EXPECT_EQ(Ext(), "99123");
 }
@@ -242,7 +245,7 @@ TEST_F(FieldStepsTest, MissingExtensionFailsWithCode20) {
   RecordDecode d = Decode();
   DecodeExtension(d);
   RequireExtension(d);
-  EXPECT_FALSE(state.RecordOk);
+  EXPECT_FALSE(state.record_ok);
   EXPECT_EQ(out.error_code, TALVO_ERR_EXTENSION);
 }
 
@@ -264,13 +267,13 @@ TEST_F(FieldStepsTest, ExtensionCheckWantsLettersAndDigits) {
   } cases[] = {{"215", "", true}, {"A1b", "300", true}, {"", "", false}, {"12-3", "", false},
                {"215", "3 0", false}, {"2\xe9", "", false}};
   for (const Case& c : cases) {
-    state.RecordOk = true;
+    state.record_ok = true;
     out.error_code = 0;
     StoreText(rec.Extension, c.ext);
     StoreText(rec.SecondExtension, c.ext2);
     RecordDecode d = Decode();
     CheckExtensions(d);
-    EXPECT_EQ(state.RecordOk, c.ok) << '"' << c.ext << "\" / \"" << c.ext2 << '"';
+    EXPECT_EQ(state.record_ok, c.ok) << '"' << c.ext << "\" / \"" << c.ext2 << '"';
     EXPECT_EQ(out.error_code, c.ok ? 0 : TALVO_ERR_EXTENSION) << c.ext;
   }
 }
@@ -283,7 +286,7 @@ TEST_F(FieldStepsTest, CodeAndDisaFields) {
   lines.Assign({"AB-12 CD99XYZ y "});
   RecordDecode d = Decode();
   DecodeCode(d);
-  EXPECT_EQ(state.Code.view(), "AB12");
+  EXPECT_EQ(state.code.view(), "AB12");
   DecodeDisa(d);
   EXPECT_EQ(uint32_t{rec.Flags}, TALVO_FLAG_CONVERTED);
 
@@ -301,19 +304,19 @@ TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
   s.LclTerLine = 3;  // not buffered: read as empty
   s.ExtPrefix.assign("8");
   lines.Assign({"215 300"});
-  state.LocalCallPending = true;
+  state.local_call_pending = true;
   RecordDecode d = Decode();
   DecodeLocalCallParties(d);
   EXPECT_EQ(Ext(), "8215");
-  EXPECT_FALSE(state.LocalCallPending);
+  EXPECT_FALSE(state.local_call_pending);
   EXPECT_EQ(out.error_code, TALVO_ERR_LOCAL_NUMBER);
 
   s.LclTerLine = 1;
-  state.LocalCallPending = true;
+  state.local_call_pending = true;
   out.error_code = 0;
   DecodeLocalCallParties(d);
-  EXPECT_EQ(state.Dialled.view(), "300");
-  EXPECT_TRUE(state.LocalCallPending);
+  EXPECT_EQ(state.dialled.view(), "300");
+  EXPECT_TRUE(state.local_call_pending);
   EXPECT_EQ(out.error_code, 0);
 }
 
@@ -328,12 +331,12 @@ TEST_F(FieldStepsTest, DutyCallTakesItsExtensionAndCodeCharacters) {
   DecodeDutyCallParties(d);
   EXPECT_EQ(Ext(), "215 ");  // untrimmed
   EXPECT_EQ(Ext2(), "AB");
-  EXPECT_TRUE(state.RecordOk);
+  EXPECT_TRUE(state.record_ok);
 
   std::memset(&rec, 0, sizeof rec);
   lines.Assign({""});
   DecodeDutyCallParties(d);
-  EXPECT_FALSE(state.RecordOk);
+  EXPECT_FALSE(state.record_ok);
   EXPECT_EQ(out.error_code, TALVO_ERR_DUTY_EXTENSION);
 }
 

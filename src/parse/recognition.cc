@@ -81,13 +81,6 @@ bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int
 
 }  // namespace
 
-Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code) {
-  // Reused from call to call so that a line costs no allocation.
-  static RecordBuffer scratch;
-  scratch.BeginCall();
-  return Recognize(s, lines, scratch, state, error_code);
-}
-
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
                       int32_t& error_code) {
   const int32_t n = lines.Count();
@@ -105,18 +98,18 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
 
   bool start = StartsNormalRecord(s, newest);
   if (start) {
-    state.LocalCallPending = false;
-    state.DutyCallPending = false;
+    state.local_call_pending = false;
+    state.duty_call_pending = false;
   }
   if (!start && s.LocalCalls) {
     start = StartsLocalRecord(s, first);
-    state.LocalCallPending = start;
+    state.local_call_pending = start;
   }
   if (!start && s.DutyCall) {
     start = StartsDutyRecord(s, first, newest, error_code);
-    state.DutyCallPending = start;
+    state.duty_call_pending = start;
   }
-  state.RecordOk = true;
+  state.record_ok = true;
 
   if (start) {
     if (n == 1) {
@@ -131,12 +124,12 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
 
   if (n == 1) return {};
   bool ok = true;
-  if (state.LocalCallPending) {
+  if (state.local_call_pending) {
     ok = ContinuesLocalRecord(s, newest, n);
-    state.LocalCallPending = ok;
-  } else if (state.DutyCallPending) {
+    state.local_call_pending = ok;
+  } else if (state.duty_call_pending) {
     ok = ContinuesDutyRecord(s, newest, n, error_code);
-    state.DutyCallPending = ok;
+    state.duty_call_pending = ok;
   } else {
     ok = ContinuesNormalRecord(s, newest, n, error_code);
   }

@@ -25,13 +25,11 @@ struct Recognition {
 
 // Judges the newest line of `lines`. When it starts the next record while
 // older lines are buffered, hands it to the host as the carried-over line and
-// deletes it from the list. Sets LocalCallPending and DutyCallPending, and
-// RecordOk to true. Records marker codes (32..35, 101..106, 111..116) only
-// while `error_code` is 0. A list that refuses a line gives kNoRecord.
-Recognition Recognize(const DriverSettings& s, RecordLines& lines, ParserState& state, int32_t& error_code);
-
-// The same, reading the lines it looks at through `buffer` (after
-// buffer.BeginCall()), where loading the record then finds them copied.
+// deletes it from the list. Sets local_call_pending and duty_call_pending, and
+// record_ok to true. Records marker codes (32..35, 101..106, 111..116) only
+// while `error_code` is 0. A list that refuses a line gives kNoRecord. Reads
+// the lines it looks at through `buffer` (after buffer.BeginCall()), where
+// loading the record then finds them copied.
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
                       int32_t& error_code);
 

@@ -39,12 +39,17 @@ struct Step {
 
 class RecognitionTest : public ::testing::Test {
  protected:
+  Recognition RecognizeNewest(RecordLines& lines, int32_t& error) {
+    buffer.BeginCall();
+    return Recognize(s, lines, buffer, state, error);
+  }
+
   void Run(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
       list.lines.push_back(step.line);
       list.carried.clear();
       int32_t error = 0;
-      const Recognition r = Recognize(s, list, state, error);
+      const Recognition r = RecognizeNewest(list, error);
       std::string got;
       switch (r.outcome) {
         case Recognition::kIncomplete: got = "4"; break;
@@ -53,8 +58,8 @@ class RecognitionTest : public ::testing::Test {
       }
       if (error != 0) got += "/" + std::to_string(error);
       if (!list.carried.empty()) got += "+carry";
-      if (state.LocalCallPending) got += " local";
-      if (state.DutyCallPending) got += " duty";
+      if (state.local_call_pending) got += " local";
+      if (state.duty_call_pending) got += " duty";
       EXPECT_EQ(got, step.want) << "line \"" << step.line << '"';
       if (r.outcome == Recognition::kComplete) {
         EXPECT_EQ(list.Count(), r.record_lines);
@@ -74,6 +79,7 @@ class RecognitionTest : public ::testing::Test {
 
   DriverSettings s;
   ParserState state;
+  RecordBuffer buffer;
   VectorLines list;
 };
 
@@ -159,7 +165,7 @@ TEST_F(RecognitionTest, ANonZeroCodeOnEntrySuppressesRecognitionCodes) {
   Marker(s.Chk[1], 2, 1, "2");
   list.lines = {"C first", "x second"};
   int32_t error = 7;
-  EXPECT_EQ(Recognize(s, list, state, error).outcome, Recognition::kNoRecord);
+  EXPECT_EQ(RecognizeNewest(list, error).outcome, Recognition::kNoRecord);
   EXPECT_EQ(error, 7);
 }
 
@@ -172,7 +178,7 @@ TEST_F(RecognitionTest, AListThatRefusesItsLinesGivesNoRecord) {
     void CarryOver(std::string_view) override {}
   } refusing;
   int32_t error = 0;
-  EXPECT_EQ(Recognize(s, refusing, state, error).outcome, Recognition::kNoRecord);
+  EXPECT_EQ(RecognizeNewest(refusing, error).outcome, Recognition::kNoRecord);
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <string_view>
 
 #include "config/driver_settings.h"
+#include "convert/conversion_table.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
+#include "platform/env.h"
 #include "talvo/driver.h"
 #include "util/short_text.h"
 #include "util/text.h"
@@ -29,11 +31,13 @@ struct RecordDecode {
   ParserState& state;
   CallRecord& rec;  // the working record, entry 0 of the host's array
   LineOutputs& out;
+  Env& env;                                  // today's date, for dates printed without a year
+  const ConversionTable* conversion_table;  // null while none is loaded
   ShortText<24> caller;   // the caller number
   ShortText<8> org_ext;   // the originating extension
 
-  // Records `code` against RecordOk.
-  void Record(int32_t code) { RecordCode(state.RecordOk, code, out.error_code); }
+  // Records `code` against record_ok.
+  void Record(int32_t code) { RecordCode(state.record_ok, code, out.error_code); }
 
   // The field at (line, column, width), or nothing when its line is not buffered.
   std::optional<std::string_view> Field(uint8_t line, uint8_t column, uint8_t width) const {

@@ -2,23 +2,20 @@
 // behind one small interface so that tests can fake a clock, a locked file or a
 // failing read without waiting.
 //
-// The core never calls the operating system directly; it asks CurrentEnv().
+// The core never calls the operating system directly: whoever creates a
+// Driver hands it the Env to use (NewSystemEnv() for the real one).
 #ifndef TALVO_PLATFORM_ENV_H_
 #define TALVO_PLATFORM_ENV_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <string_view>
 
-namespace talvo {
+#include "util/calendar.h"
 
-// A calendar date of the local clock.
-struct LocalDate {
-  int year = 2000;  // four digits
-  int month = 1;    // 1..12
-  int day = 1;      // 1..31
-};
+namespace talvo {
 
 // System error codes the layer reports, with their Windows numbering, so that
 // both builds tell the same story.
@@ -70,27 +67,9 @@ class Env {
   virtual void SleepMs(uint32_t milliseconds) = 0;
 };
 
-// The real platform of this build.
-Env& SystemEnv();
-
-// The layer the core uses: SystemEnv() unless a test installed another.
-Env& CurrentEnv();
-
-// Installs `env` (nullptr restores SystemEnv()); returns the previous one.
-// Tests use ScopedEnv instead.
-Env* SetCurrentEnv(Env* env);
-
-// Installs an Env for the lifetime of a scope.
-class ScopedEnv {
- public:
-  explicit ScopedEnv(Env& env) : previous_(SetCurrentEnv(&env)) {}
-  ~ScopedEnv() { SetCurrentEnv(previous_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  Env* previous_;
-};
+// The real platform of this build. It holds no state of its own: any number
+// may exist at once.
+std::unique_ptr<Env> NewSystemEnv();
 
 }  // namespace talvo
 

@@ -36,9 +36,6 @@ class PosixEnv final : public Env {
 
 }  // namespace
 
-Env& SystemEnv() {
-  static PosixEnv env;
-  return env;
-}
+std::unique_ptr<Env> NewSystemEnv() { return std::make_unique<PosixEnv>(); }
 
 }  // namespace talvo

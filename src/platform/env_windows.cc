@@ -97,9 +97,6 @@ class WindowsEnv final : public Env {
 
 }  // namespace
 
-Env& SystemEnv() {
-  static WindowsEnv env;
-  return env;
-}
+std::unique_ptr<Env> NewSystemEnv() { return std::make_unique<WindowsEnv>(); }
 
 }  // namespace talvo

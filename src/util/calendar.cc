@@ -1,6 +1,5 @@
 #include "util/calendar.h"
 
-#include "platform/env.h"
 #include "util/text.h"
 
 namespace talvo {
@@ -22,13 +21,6 @@ int32_t DatePiece(std::string_view text, int32_t start) {
 }
 
 }  // namespace
-
-std::string TodayLong() {
-  const LocalDate d = CurrentEnv().Today();
-  return IntToTextZeroPad(d.year, 4) + IntToTextZeroPad(d.month, 2) + IntToTextZeroPad(d.day, 2);
-}
-
-std::string TodayShort() { return std::string(CutText(TodayLong(), 3, 6)); }
 
 int32_t DateToDayNumber(std::string_view date) {
   const std::string_view text = date.substr(0, 8);

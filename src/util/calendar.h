@@ -13,16 +13,17 @@
 
 namespace talvo {
 
+// A calendar date of the local clock.
+struct LocalDate {
+  int year = 2000;  // four digits
+  int month = 1;    // 1..12
+  int day = 1;      // 1..31
+};
+
 // Day number of 1 January 1960 and of 31 December 2059: the range that
 // DayNumberToDate writes.
 inline constexpr int32_t kFirstWritableDay = 715525;
 inline constexpr int32_t kLastWritableDay = 752049;
-
-// Today's local date (from CurrentEnv()) as "YYYYMMDD".
-std::string TodayLong();
-
-// Today's local date as "YYMMDD": characters 3 to 8 of TodayLong().
-std::string TodayShort();
 
 // The day number of a date text YYMMDD (only the first 6 of its first 8
 // characters count), or 0 when the text is not a date: empty, blank, starting

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 
-#include "support/fake_env.h"
 #include "util/text.h"
 
 namespace talvo {
@@ -93,23 +92,6 @@ TEST(CalendarDayNumberToDate, AgreesWithTheCivilCalendarAndReadsBack) {
     // 1960..1989 are written with two digits and read back as 2060..2089.
     const int32_t want = n < kJan1st1990 ? n + kHundredYears : n;
     ASSERT_EQ(DateToDayNumber(date), want) << n << " " << date;
-  }
-}
-
-TEST(CalendarToday, WritesTheEnvironmentsDate) {
-  struct Case {
-    LocalDate in;
-    std::string want_long, want_short;
-  } cases[] = {
-      {{2007, 1, 5}, "20070105", "070105"},
-      {{1999, 12, 31}, "19991231", "991231"},
-      {{2000, 2, 29}, "20000229", "000229"},
-  };
-  for (const Case& c : cases) {
-    testing::FakeEnvScope fake;
-    fake.env.today = c.in;
-    EXPECT_EQ(TodayLong(), c.want_long) << c.want_long;
-    EXPECT_EQ(TodayShort(), c.want_short) << c.want_long;
   }
 }
 

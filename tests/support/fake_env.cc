@@ -15,7 +15,7 @@ ProfileResult FakeEnv::ReadProfileString(std::string_view file, std::string_view
     return ProfileResult{{}, error};
   }
   if (use_system_profiles) {
-    return SystemEnv().ReadProfileString(file, section, key, default_value, size);
+    return system_->ReadProfileString(file, section, key, default_value, size);
   }
   ProfileResult result;
   auto it = profile_files.find(std::string(file));
@@ -40,7 +40,7 @@ ProfileResult FakeEnv::ReadProfileString(std::string_view file, std::string_view
 
 void FakeEnv::FlushProfile(std::string_view file) {
   ++profile_flushes;
-  if (use_system_profiles) SystemEnv().FlushProfile(file);
+  if (use_system_profiles) system_->FlushProfile(file);
 }
 
 SharedReadResult FakeEnv::ReadFileShared(std::string_view path, std::size_t max_bytes) {
@@ -50,7 +50,7 @@ SharedReadResult FakeEnv::ReadFileShared(std::string_view path, std::size_t max_
     open_failures.pop_front();
     return SharedReadResult{error, {}};
   }
-  if (use_system_files) return SystemEnv().ReadFileShared(path, max_bytes);
+  if (use_system_files) return system_->ReadFileShared(path, max_bytes);
   auto it = shared_files.find(std::string(path));
   if (it == shared_files.end()) return SharedReadResult{kErrorFileNotFound, {}};
   return SharedReadResult{kErrorNone, it->second.substr(0, max_bytes)};

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,16 +44,9 @@ class FakeEnv final : public Env {
   SharedReadResult ReadFileShared(std::string_view path, std::size_t max_bytes) override;
   LocalDate Today() override { return today; }
   void SleepMs(uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
-};
-
-// Installs a FakeEnv for the lifetime of a test fixture.
-class FakeEnvScope {
- public:
-  FakeEnvScope() : scope_(env) {}
-  FakeEnv env;
 
  private:
-  ScopedEnv scope_;
+  std::unique_ptr<Env> system_ = NewSystemEnv();  // for use_system_profiles and use_system_files
 };
 
 }  // namespace talvo::testing

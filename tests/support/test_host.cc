@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "driver/driver_calls.h"
+
 namespace talvo::testing {
 
 HostLineList::HostLineList() {
@@ -49,14 +51,14 @@ std::vector<unsigned char> ShortString(const std::string& text) {
   return s;
 }
 
-TestHost::TestHost(const std::string& settings_file) {
-  handle_ = DrvGetHandle();
+TestHost::TestHost(Driver& driver, const std::string& settings_file) : driver_(driver) {
+  handle_ = calls::GetHandle(driver_);
   if (handle_ == 0) throw std::runtime_error("no free handle");
   const auto name = ShortString(settings_file);
-  DrvInitDriver(handle_, name.data(), &index_base_);
+  calls::InitDriver(driver_, handle_, name.data(), &index_base_);
 }
 
-TestHost::~TestHost() { DrvProcessClose(handle_); }
+TestHost::~TestHost() { calls::ProcessClose(driver_, handle_); }
 
 LineOutcome TestHost::Feed(const std::string& line) {
   if (new_record_) std::memset(&records[0], 0, sizeof(CallRecord));
@@ -68,8 +70,8 @@ LineOutcome TestHost::Feed(const std::string& line) {
   LineOutcome out;
   out.error_code = next_error_code;
   next_error_code = 0;
-  out.result = DrvProcessLine(handle_, list.list(), carry.text(), records.data(), date, &record_count,
-                              &out.call_index, &out.error_code);
+  out.result = calls::ProcessLine(driver_, handle_, list.list(), carry.text(), records.data(), date, &record_count,
+                                  &out.call_index, &out.error_code);
   out.call_date.assign(reinterpret_cast<const char*>(date + 1), date[0] > 6 ? 6 : date[0]);
   out.carried = carry.value;
   out.record = records[0];

@@ -1,6 +1,6 @@
-// A host that drives the exports exactly as a real host does: one report line
-// appended per call, a zero-filled working record for each new record, the
-// carried-over line kept as the first line of the next record.
+// A host that drives a Driver exactly as a host drives the exports: one report
+// line appended per call, a zero-filled working record for each new record,
+// the carried-over line kept as the first line of the next record.
 #ifndef TALVO_TESTS_SUPPORT_TEST_HOST_H_
 #define TALVO_TESTS_SUPPORT_TEST_HOST_H_
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "talvo/driver.h"
 
 namespace talvo::testing {
@@ -62,8 +63,9 @@ struct LineOutcome {
 
 class TestHost {
  public:
-  // Takes a handle and loads `settings_file` (a path on disk).
-  explicit TestHost(const std::string& settings_file);
+  // Takes a handle of `driver` and loads `settings_file` (a path on disk or a
+  // file of the driver's platform layer). REQUIRES: `driver` outlives the host.
+  TestHost(Driver& driver, const std::string& settings_file);
   ~TestHost();
   TestHost(const TestHost&) = delete;
   TestHost& operator=(const TestHost&) = delete;
@@ -81,6 +83,7 @@ class TestHost {
   int32_t next_error_code = 0;
 
  private:
+  Driver& driver_;
   int32_t handle_ = 0;
   int32_t index_base_ = 0;
   bool new_record_ = true;

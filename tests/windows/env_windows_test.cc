@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "platform/env.h"
@@ -78,7 +79,8 @@ void ProfileReads(const std::string& folder, bool wine) {
       {"pbx/long in 5", "pbx", "long", "", 5, "valu", kCut},
       {"pbx/long in 7", "pbx", "long", "", 7, "value1", kFound},
   };
-  Env& env = SystemEnv();
+  const std::unique_ptr<Env> system = NewSystemEnv();
+  Env& env = *system;
   for (const Case& c : cases) {
     const ProfileResult got = env.ReadProfileString(file, c.section, c.key, c.default_value, c.size);
     EXPECT(got.value == c.want, c.in << ": value \"" << got.value << "\", want \"" << c.want << "\"");
@@ -111,7 +113,8 @@ void SharedReads(const std::string& folder) {
   const std::string file = folder + "\\env_shared.bin";
   const std::string content("\x01\x00\x02\x00table bytes", 15);
   WriteBytes(file, content);
-  Env& env = SystemEnv();
+  const std::unique_ptr<Env> system = NewSystemEnv();
+  Env& env = *system;
 
   struct Case {
     const char* in;
@@ -181,7 +184,8 @@ void SharedReads(const std::string& folder) {
 }
 
 void ClockAndPause() {
-  Env& env = SystemEnv();
+  const std::unique_ptr<Env> system = NewSystemEnv();
+  Env& env = *system;
   const LocalDate today = env.Today();
   SYSTEMTIME now{};
   GetLocalTime(&now);

@@ -1,8 +1,7 @@
-#include "config/karn_ini_file.h"
+#include "config/profile_reader.h"
 
 #include <utility>
 
-#include "platform/env.h"
 #include "util/text.h"
 
 namespace talvo {
@@ -18,38 +17,37 @@ std::string_view BufferText(std::string_view text) {
 
 }  // namespace
 
-TKarnIniFile::TKarnIniFile(std::string_view file_name) : file_name_(BufferText(file_name)) {}
+ProfileReader::ProfileReader(Env& env, std::string_view file_name) : env_(env), file_name_(BufferText(file_name)) {}
 
-TKarnIniFile::~TKarnIniFile() {
+ProfileReader::~ProfileReader() {
   try {
-    CurrentEnv().FlushProfile(file_name_);
+    env_.FlushProfile(file_name_);
   } catch (...) {
     // Dropping a cached copy is a courtesy to the next reader; never a failure.
   }
 }
 
-std::string TKarnIniFile::ReadText(std::string_view section, std::string_view key,
-                                   std::string_view default_value) {
+std::string ProfileReader::ReadText(std::string_view section, std::string_view key,
+                                    std::string_view default_value) {
   section = BufferText(section);
   key = BufferText(key);
   default_value = BufferText(default_value);
-  Env& env = CurrentEnv();
   int failed = 0;
   for (;;) {
     ProfileResult read =
-        env.ReadProfileString(file_name_, section, key, default_value, kProfileBufferSize);
+        env_.ReadProfileString(file_name_, section, key, default_value, kProfileBufferSize);
     // Success, something to use, or nothing better to fall back on: done.
     if (read.last_error == kErrorNone || !read.value.empty() || default_value.empty()) {
       if (read.value.size() > kProfileTextMax) read.value.resize(kProfileTextMax);
       return std::move(read.value);
     }
-    env.SleepMs(kProfileRetryPauseMs);
+    env_.SleepMs(kProfileRetryPauseMs);
     if (++failed == kProfileReadAttempts) return std::string(default_value);
   }
 }
 
-int32_t TKarnIniFile::ReadNumber(std::string_view section, std::string_view key,
-                                 int32_t default_value) {
+int32_t ProfileReader::ReadNumber(std::string_view section, std::string_view key,
+                                  int32_t default_value) {
   std::string text = ReadText(section, key, {});
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.replace(0, 2, "$");
@@ -58,24 +56,24 @@ int32_t TKarnIniFile::ReadNumber(std::string_view section, std::string_view key,
   return parsed.error_pos == 0 ? parsed.value : default_value;
 }
 
-bool TKarnIniFile::ReadYesNo(std::string_view section, std::string_view key, bool default_flag) {
+bool ProfileReader::ReadYesNo(std::string_view section, std::string_view key, bool default_flag) {
   if (default_flag) return UpperText(ReadText(section, key, "Y")) != "N";
   return UpperText(ReadText(section, key, "N")) == "Y";
 }
 
-bool ReadSettingYesNo(std::string_view section, std::string_view key, bool default_flag,
+bool ReadSettingYesNo(Env& env, std::string_view section, std::string_view key, bool default_flag,
                       std::string_view file) {
-  TKarnIniFile reader(file);
+  ProfileReader reader(env, file);
   return reader.ReadYesNo(section, key, default_flag);
 }
 
-std::string ReadSettingText(std::string_view section, std::string_view key, std::string_view file) {
-  TKarnIniFile reader(file);
+std::string ReadSettingText(Env& env, std::string_view section, std::string_view key, std::string_view file) {
+  ProfileReader reader(env, file);
   return reader.ReadText(section, key, {});
 }
 
-int32_t ReadSettingNumber(std::string_view section, std::string_view key, std::string_view file) {
-  TKarnIniFile reader(file);
+int32_t ReadSettingNumber(Env& env, std::string_view section, std::string_view key, std::string_view file) {
+  ProfileReader reader(env, file);
   return reader.ReadNumber(section, key, 0);
 }
 

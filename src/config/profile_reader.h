@@ -9,13 +9,15 @@
 // up to its first NUL and cut to kProfileTextMax characters, the most a
 // profile buffer of kProfileBufferSize bytes holds; a value read back is at
 // most kProfileTextMax characters as well.
-#ifndef TALVO_CONFIG_KARN_INI_FILE_H_
-#define TALVO_CONFIG_KARN_INI_FILE_H_
+#ifndef TALVO_CONFIG_PROFILE_READER_H_
+#define TALVO_CONFIG_PROFILE_READER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/env.h"
 
 namespace talvo {
 
@@ -27,15 +29,16 @@ inline constexpr std::size_t kProfileTextMax = kProfileBufferSize - 1;
 inline constexpr int kProfileReadAttempts = 20;
 inline constexpr uint32_t kProfileRetryPauseMs = 100;
 
-// A reader on one profile file. It lives for one read: every destruction asks
-// the platform to drop its cached copy of the file, so the next reader sees
-// the file as it is then. Not for use by two threads at once.
-class TKarnIniFile {
+// A retrying reader on one profile file, through `env`. It lives for one
+// read: every destruction asks the platform to drop its cached copy of the
+// file, so the next reader sees the file as it is then. Not for use by two
+// threads at once.
+class ProfileReader {
  public:
-  explicit TKarnIniFile(std::string_view file_name);
-  ~TKarnIniFile();  // flushes the platform's cached copy of the file
-  TKarnIniFile(const TKarnIniFile&) = delete;
-  TKarnIniFile& operator=(const TKarnIniFile&) = delete;
+  ProfileReader(Env& env, std::string_view file_name);
+  ~ProfileReader();  // flushes the platform's cached copy of the file
+  ProfileReader(const ProfileReader&) = delete;
+  ProfileReader& operator=(const ProfileReader&) = delete;
 
   const std::string& FileName() const { return file_name_; }
 
@@ -60,16 +63,17 @@ class TKarnIniFile {
   bool ReadYesNo(std::string_view section, std::string_view key, bool default_flag);
 
  private:
+  Env& env_;
   std::string file_name_;
 };
 
 // One-shot reads: each opens a reader on `file`, reads one key and releases
 // the reader (flushing the platform's copy of the file) on every path.
-bool ReadSettingYesNo(std::string_view section, std::string_view key, bool default_flag,
+bool ReadSettingYesNo(Env& env, std::string_view section, std::string_view key, bool default_flag,
                       std::string_view file);
-std::string ReadSettingText(std::string_view section, std::string_view key, std::string_view file);
-int32_t ReadSettingNumber(std::string_view section, std::string_view key, std::string_view file);
+std::string ReadSettingText(Env& env, std::string_view section, std::string_view key, std::string_view file);
+int32_t ReadSettingNumber(Env& env, std::string_view section, std::string_view key, std::string_view file);
 
 }  // namespace talvo
 
-#endif  // TALVO_CONFIG_KARN_INI_FILE_H_
+#endif  // TALVO_CONFIG_PROFILE_READER_H_

@@ -1,0 +1,94 @@
+// The driver: all the state the seven exports work on, in one object.
+//
+// A Driver holds
+//  - the table of ten handles, each with its own settings (DrvInitDriver loads
+//    them from the handle's settings file);
+//  - one conversion table for all handles: DrvProcessStart and DrvProcessEnd
+//    name no handle, so the table they load and release is the driver's;
+//  - one parser state for all handles: the local- and duty-call flags carried
+//    from one DrvProcessLine call to the next belong to the run in progress.
+//    A host makes one call at a time and does not interleave the lines of two
+//    handles' runs, and a host that did would find the flags carried across
+//    handles, as they always have been;
+//  - the buffer the record's lines are copied into, kept from call to call so
+//    that a line costs no allocation;
+//  - the platform layer it was given, through which it reads settings files,
+//    the conversion table and today's date.
+//
+// The exports use one Driver on the system's platform layer (exports.cc).
+// Tests, fuzzers, benchmarks and the command-line host make their own, each
+// with the platform layer it wants, and drive it through driver_calls.h as
+// the exports do. Not for use by two threads at once.
+#ifndef TALVO_DRIVER_DRIVER_H_
+#define TALVO_DRIVER_DRIVER_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "config/driver_settings.h"
+#include "convert/conversion_table.h"
+#include "driver/handle_table.h"
+#include "parse/parser_state.h"
+#include "parse/record_buffer.h"
+#include "parse/record_lines.h"
+#include "platform/env.h"
+
+namespace talvo {
+
+class Driver {
+ public:
+  // REQUIRES: `env` outlives the driver.
+  explicit Driver(Env& env) : env_(env) {}
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+
+  Env& env() { return env_; }
+
+  // The lowest free handle (1..10), or 0 when all are taken. A new handle's
+  // settings are those of a missing settings file.
+  int32_t AcquireHandle() { return handles_.Acquire(); }
+
+  // Frees `handle`; 0, numbers outside 1..10 and free handles are ignored.
+  void ReleaseHandle(int32_t handle) { handles_.Release(handle); }
+
+  // The settings of a taken handle, or nullptr.
+  DriverSettings* Settings(int32_t handle) { return handles_.Find(handle); }
+
+  // Loads section "pbx" of `file` into the settings of `handle` and returns
+  // INDEX_BASE; nothing, and no file read, for a handle that is not taken.
+  // The settings are replaced only once the whole file has been read.
+  std::optional<int32_t> LoadSettings(int32_t handle, std::string_view file);
+
+  // Starts a processing run: reads QUORCNVT.INT (an unreadable file is an
+  // empty table). Throws std::bad_alloc when memory runs out; the table is
+  // then absent and nothing is converted.
+  void StartRun();
+
+  // Ends the run: releases the conversion table.
+  void EndRun() { conversion_table_.reset(); }
+
+  // The table of the run in progress, or nullptr outside a run.
+  const ConversionTable* conversion_table() const { return conversion_table_.get(); }
+
+  // DrvProcessLine's work: looks at the host's buffered lines under the
+  // settings of `handle`, assembling a record when they complete one, and
+  // returns a TALVO_RESULT_* value; TALVO_RESULT_NO_RECORD for a handle that
+  // is not taken. REQUIRES: lines.Count() >= 1.
+  int32_t ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out);
+
+  // The flags carried from one line to the next.
+  const ParserState& parser_state() const { return parser_state_; }
+
+ private:
+  Env& env_;
+  HandleTable handles_;
+  std::unique_ptr<ConversionTable> conversion_table_;
+  ParserState parser_state_;
+  RecordBuffer record_buffer_;
+};
+
+}  // namespace talvo
+
+#endif  // TALVO_DRIVER_DRIVER_H_
