@@ -23,6 +23,7 @@ namespace {
 const std::string kCall1 = "260315 13:05:07 00:01:35 215  0521234567           003";
 const std::string kHeader = "---- call report, page 1 ----";
 const std::string kCall2 = "260315 13:07:00 00:00:12 216  0044123456789        001";
+const std::string kBadTime = "260315 1?:07:00 00:00:12 216  0044123456789        001";
 
 std::string Settings() { return TestData("one_line.ini"); }
 
@@ -35,28 +36,39 @@ std::string Join(const std::vector<std::string>& lines, const std::string& end, 
   return out;
 }
 
-// Decodes `input` with the records and rejects in files, and checks that
-// every input line is in exactly one record row or reject row.
+// Decodes `input` with the records and rejects (skipped lines too) in files,
+// and checks that every input line is in exactly one record row or reject
+// row, and that the summary counts them so.
 void ExpectEveryLineAccounted(const std::string& settings, const std::string& input, const std::string& why) {
   ScratchDir dir;
   const std::string report = dir.Write("report.txt", input);
-  const RunResult r = RunTool({"decode", "-q", "--settings", settings, "--line-numbers", "-o", dir.path() + "/out.csv",
-                               "--rejects", dir.path() + "/rejects.csv", report});
+  const RunResult r = RunTool({"decode", "--settings", settings, "--line-numbers", "-o", dir.path() + "/out.csv",
+                               "--rejects", dir.path() + "/rejects.csv", "--with-skipped", report});
   ASSERT_EQ(r.exit_code, 0) << why << "\n" << r.err;
   const std::size_t lines = CountLines(input);
   std::vector<int> seen(lines + 1, 0);
-  auto mark = [&](const std::string& first, const std::string& last) {
+  Tally rows;
+  auto mark = [&](const std::string& first, const std::string& last, uint64_t& count) {
     for (std::size_t n = std::stoul(first); n <= std::stoul(last); ++n) {
       ASSERT_LE(n, lines) << why;
       ++seen[n];
+      ++count;
     }
   };
   const auto records = CsvRows(dir.Read("out.csv"));
-  for (std::size_t i = 1; i < records.size(); ++i) mark(records[i][16], records[i][17]);
+  for (std::size_t i = 1; i < records.size(); ++i) mark(records[i][16], records[i][17], rows.in_records);
   const auto rejects = CsvRows(dir.Read("rejects.csv"));
   ASSERT_FALSE(rejects.empty()) << why << ": the reject file has its header";
-  for (std::size_t i = 1; i < rejects.size(); ++i) mark(rejects[i][1], rejects[i][2]);
+  for (std::size_t i = 1; i < rejects.size(); ++i) {
+    mark(rejects[i][1], rejects[i][2], rejects[i][3] == "skipped" ? rows.skipped : rows.rejected);
+  }
   for (std::size_t n = 1; n <= lines; ++n) EXPECT_EQ(seen[n], 1) << why << ": line " << n;
+  const auto summary = ExpectTallyAddsUp(r.err);
+  ASSERT_TRUE(summary) << why << "\n" << r.err;
+  EXPECT_EQ(summary->read, lines) << why;
+  EXPECT_EQ(summary->in_records, rows.in_records) << why;
+  EXPECT_EQ(summary->rejected, rows.rejected) << why;
+  EXPECT_EQ(summary->skipped, rows.skipped) << why;
 }
 
 TEST(TalvoDecode, EveryLineEndingGivesTheSameRows) {
@@ -127,43 +139,66 @@ TEST(TalvoDecode, WritesJsonLines) {
             "\"trunk\":\"3\",\"account\":\"\",\"code\":\"\",\"pulses\":0,\"index\":-1,\"flags\":[]}\n");
 }
 
-TEST(TalvoDecode, RejectRowsShowNulAndHighBytesReadably) {
+TEST(TalvoDecode, NulAndHighBytesAreExactInRowsAndOneColumnEachForPeople) {
+  ScratchDir dir;
+  // A lone line that starts no call (skipped) and a call whose extension
+  // holds a NUL (rejected).
   const std::string odd("a\0b\xE9", 4);
-  const RunResult csv = RunTool({"decode", "-q", "--settings", Settings()}, odd + "\n");
+  const std::string bad_ext = "260315 13:05:07 00:01:35 2" + std::string(1, '\0') + "15  0521234567";
+  const RunResult csv = RunTool({"decode", "-q", "--settings", Settings(), "--rejects", dir.path() + "/r.csv",
+                                 "--with-skipped"},
+                                odd + "\n" + bad_ext + "\n");
   EXPECT_EQ(csv.exit_code, 0);
-  EXPECT_NE(csv.err.find("-,1,1,rejected,0,no call record (no reason recorded),a\\x00b\\xE9\n"), std::string::npos)
-      << csv.err;
-  const RunResult json = RunTool({"decode", "-q", "--format", "jsonl", "--settings", Settings()}, odd + "\n");
-  EXPECT_NE(json.err.find("\"text\":\"a\\u0000b\\u00E9\"}"), std::string::npos) << json.err;
-  for (char c : json.err) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "JSON output is plain ASCII";
+  const std::string rows = dir.Read("r.csv");
+  EXPECT_NE(rows.find("-,1,1,skipped,0,starts no call,a\\x00b\\xE9\n"), std::string::npos) << rows;
+  EXPECT_NE(rows.find(", columns 26-29\",260315 13:05:07 00:01:35 2\\x0015  0521234567\n"), std::string::npos) << rows;
+  EXPECT_EQ(csv.err,
+            "standard input, line 2: extension outside EXT_RANGE_ST..EXT_RANGE_END (100..999): \"2\xC2\xB7" "15\" "
+            "in columns 26-29\n");
+  const RunResult json = RunTool({"decode", "-q", "--format", "jsonl", "--settings", Settings(), "--rejects",
+                                  dir.path() + "/r.jsonl", "--with-skipped"},
+                                 odd + "\n");
+  const std::string json_rows = dir.Read("r.jsonl");
+  EXPECT_NE(json_rows.find("\"text\":\"a\\u0000b\\u00E9\"}"), std::string::npos) << json_rows;
+  for (char c : json_rows) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << "JSON output is plain ASCII";
 }
 
-TEST(TalvoDecode, AOneMegabyteLineIsRejectedAndTheNextLinesDecode) {
+TEST(TalvoDecode, AOneMegabyteLineIsSkippedAndTheNextLinesDecode) {
+  ScratchDir dir;
   const std::string input = std::string(1 << 20, 'x') + "\n" + kCall2 + "\n";
-  const RunResult r = RunTool({"decode", "--settings", Settings()}, input);
+  const RunResult r =
+      RunTool({"decode", "--settings", Settings(), "--rejects", dir.path() + "/r.csv", "--with-skipped"}, input);
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(CsvRows(r.out).size(), 2u);
-  const auto rejects = RowsWhere(r.err, 3, "rejected");
-  ASSERT_EQ(rejects.size(), 1u) << r.err.substr(0, 400);
-  EXPECT_EQ(rejects[0][1], "1");
-  EXPECT_EQ(rejects[0][6], std::string(200, 'x') + "...");
-  EXPECT_NE(r.err.find("talvo: 2 lines read from 1 input: 1 in records, 1 reported"), std::string::npos);
+  const auto skipped = RowsWhere(dir.Read("r.csv"), 3, "skipped");
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_EQ(skipped[0][1], "1");
+  EXPECT_EQ(skipped[0][6], std::string(200, 'x') + "...");
+  EXPECT_NE(r.err.find("talvo: 2 lines read from 1 input = 1 in records + 0 rejected + 1 skipped"), std::string::npos)
+      << r.err;
 }
 
 TEST(TalvoDecode, EmptyInputGivesTheHeaderAlone) {
   const RunResult r = RunTool({"decode", "--settings", Settings()});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(CsvRows(r.out).size(), 1u);
-  EXPECT_NE(r.err.find("talvo: 0 lines read from 1 input: 0 in records, 0 reported"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("talvo: 0 lines read from 1 input = 0 in records + 0 rejected + 0 skipped"), std::string::npos)
+      << r.err;
 }
 
 TEST(TalvoDecode, ReportsLinesStillBufferedAtTheEnd) {
-  const RunResult r = RunTool({"decode", "--settings", TestData("two_line.ini"), "--line-numbers"},
+  ScratchDir dir;
+  const RunResult r = RunTool({"decode", "--settings", TestData("two_line.ini"), "--line-numbers", "--rejects",
+                               dir.path() + "/r.csv"},
                               "CALL 260315 13:05:07 00:01:35 215\n  TO 0521234567           003\n"
                               "CALL 260316 09:10:00 00:00:05 218\n");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(RowsWhere(r.out, 4, "outgoing").size(), 1u) << r.out;
-  const auto open = RowsWhere(r.err, 3, "incomplete");
+  EXPECT_NE(r.err.find("standard input, line 3: the input ended before line 2 of 2 of the call (a line that shows "
+                       "\"TO\" at column 3)\n"),
+            std::string::npos)
+      << r.err;
+  const auto open = RowsWhere(dir.Read("r.csv"), 3, "incomplete");
   ASSERT_EQ(open.size(), 1u) << r.err;
   EXPECT_EQ(open[0][1], "3");
   EXPECT_EQ(open[0][2], "3");
@@ -188,9 +223,11 @@ TEST(TalvoDecode, ExitCodes) {
     std::string input;
     int want;
   } cases[] = {
-      {{"decode", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n", 0},
-      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n", 1},
-      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n", 0},
+      {{"decode", "--settings", Settings()}, kCall1 + "\n" + kBadTime + "\n", 0},
+      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n" + kBadTime + "\n", 1},
+      {{"decode", "--strict", "--settings", Settings()}, kCall1 + "\n" + kHeader + "\n\n", 0},  // skipped only
+      {{"decode", "--settings", Settings(), "--today", "2004-02-30"}, "", 2},
+      {{"decode", "--settings", Settings(), "--with-skipped"}, "", 2},
       {{"decode"}, "", 2},
       {{"decode", "--settings", Settings(), "--format", "xml"}, "", 2},
       {{"decode", "--settings", Settings(), "--no-such-option"}, "", 2},
@@ -206,6 +243,10 @@ TEST(TalvoDecode, ExitCodes) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": one line\n" << r.err;
     }
   }
+  // A misspelt option is named as unknown, not taken for a missing one.
+  const RunResult misspelt = RunTool({"decode", "--setings", Settings()});
+  EXPECT_EQ(misspelt.exit_code, 2);
+  EXPECT_EQ(misspelt.err, "talvo: unknown option --setings (see talvo --help)\n");
 }
 
 TEST(TalvoDecode, FilesThatCannotBeReadStopTheRunNamingTheFile) {
@@ -374,13 +415,13 @@ TEST(TalvoDecode, ASignalEndsAnUnfinishedInputWithTheSummary) {
   ASSERT_EQ(::pipe(in), 0);
   Running t = Start({"decode", "--settings", Settings(), "--line-numbers"}, in[0]);
   ::close(in[0]);
-  const std::string lines = kCall1 + "\n" + "CALL" + "\n";
+  const std::string lines = kCall1 + "\n" + kBadTime + "\n";
   ASSERT_EQ(::write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
   std::string out;
   ReadUntil(t.out, out, ",-,1,1\n");
   EXPECT_NE(out.find(",215,,0521234567,"), std::string::npos) << "written before the input ends";
   std::string err;
-  ReadUntil(t.err, err, ",rejected,");  // both lines are in before the signal
+  ReadUntil(t.err, err, "line 2: ");  // both lines are in before the signal
   ::kill(t.pid, SIGINT);
   ReadUntil(t.err, err, "interrupted");
   int status = 0;
@@ -390,7 +431,8 @@ TEST(TalvoDecode, ASignalEndsAnUnfinishedInputWithTheSummary) {
   ::close(t.err);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_NE(err.find("talvo: 2 lines read from 1 input: 1 in records, 1 reported"), std::string::npos) << err;
+  EXPECT_NE(err.find("talvo: 2 lines read from 1 input = 1 in records + 1 rejected + 0 skipped"), std::string::npos)
+      << err;
   EXPECT_NE(err.find("talvo: interrupted before the end of the input\n"), std::string::npos) << err;
 }
 

@@ -158,10 +158,14 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
     }
   } else if (span.count() > 0) {
     Reject out;
-    out.kind = RejectKind::kRejected;
+    // A line alone in the list that the driver turned away before assembly
+    // started no call, and no call was waiting for it.
+    const bool lone = count_ == 1 && span.first == line_number && carry_text_.empty();
+    out.kind = lone && !assembled ? RejectKind::kSkipped : RejectKind::kRejected;
     out.lines = span;
     out.error_code = error_code;
     out.first_text = texts_[0];
+    out.texts = std::span<const std::string>(texts_.data(), count_);
     if (assembled) {
       out.record = &records_[0];
       out.call_date = call_date;
@@ -191,6 +195,7 @@ void HostSession::EndOfInput(HostSink& sink) {
     out.kind = RejectKind::kBuffered;
     out.lines = ListSpan();
     out.first_text = texts_[0];
+    out.texts = std::span<const std::string>(texts_.data(), count_);
     sink.OnReject(out);
   }
   count_ = 0;

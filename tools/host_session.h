@@ -5,14 +5,16 @@
 // the records read after every result 2 so that none is ever overwritten.
 //
 // Every line handed over ends up in exactly one place: a record (result 2 or
-// 5), a rejected stretch of lines (result 1), or the lines still buffered at
-// the end of an input. The session tells its sink which, with the input line
+// 5), a skipped line (result 1 for a lone line that starts no call), a
+// rejected stretch of lines (any other result 1), or the lines still buffered
+// at the end of an input. The session tells its sink which, with the input line
 // numbers.
 #ifndef TALVO_TOOLS_HOST_SESSION_H_
 #define TALVO_TOOLS_HOST_SESSION_H_
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,8 @@ enum class RejectKind {
   kRejected,  // result 1: the lines are no record, or assembly refused them
   kBuffered,  // the input ended while these lines waited for more
   kDropped,   // the driver carried over an empty line, which the protocol drops
+  kSkipped,   // result 1 for a lone line that starts no call while no call was
+              // pending (a blank line, a page header): nothing was lost
 };
 
 // Lines that went into no record; valid during the sink's call only.
@@ -56,6 +60,8 @@ struct Reject {
   const CallRecord* record = nullptr;
   std::string_view call_date;
   int32_t call_index = -1;
+  // Every line of the stretch, oldest first (empty for kDropped).
+  std::span<const std::string> texts;
 };
 
 // One DrvProcessLine call, for tracing.
