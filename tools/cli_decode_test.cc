@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tools/files.h"
 #include "tools/tool_test_support.h"
 
 namespace talvo::tool::testing {
@@ -335,7 +337,7 @@ struct Running {
   int err = -1;
 };
 
-Running Start(const std::vector<std::string>& args, int stdin_fd = -1) {
+Running Start(const std::vector<std::string>& args, int stdin_fd = -1, int stdout_fd = -1) {
   int out[2], err[2];
   EXPECT_EQ(::pipe(out), 0);
   EXPECT_EQ(::pipe(err), 0);
@@ -347,7 +349,7 @@ Running Start(const std::vector<std::string>& args, int stdin_fd = -1) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (stdin_fd >= 0) ::dup2(stdin_fd, 0);
-    ::dup2(out[1], 1);
+    ::dup2(stdout_fd >= 0 ? stdout_fd : out[1], 1);
     ::dup2(err[1], 2);
     ::close(out[0]);
     ::close(err[0]);
@@ -434,6 +436,251 @@ TEST(TalvoDecode, ASignalEndsAnUnfinishedInputWithTheSummary) {
   EXPECT_NE(err.find("talvo: 2 lines read from 1 input = 1 in records + 1 rejected + 0 skipped"), std::string::npos)
       << err;
   EXPECT_NE(err.find("talvo: interrupted before the end of the input\n"), std::string::npos) << err;
+}
+
+}  // namespace
+}  // namespace talvo::tool::testing
+
+namespace talvo::tool::testing {
+namespace {
+
+// Waits for the run to end, reading what is left of its standard error into
+// `err`; returns its exit code.
+int Finish(Running& t, std::string& err) {
+  ReadUntil(t.err, err, "\x01never\x01");
+  int status = 0;
+  ::waitpid(t.pid, &status, 0);
+  ::close(t.out);
+  ::close(t.err);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The lines of standard error that are not the tool's own messages: the
+// readable lines of rejected stretches.
+std::vector<std::string> ReadableRejects(const std::string& err) {
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos < err.size()) {
+    const std::size_t end = err.find('\n', pos);
+    const std::string line = err.substr(pos, end - pos);
+    if (line.rfind("talvo: ", 0) != 0) out.push_back(line);
+    pos = end == std::string::npos ? err.size() : end + 1;
+  }
+  return out;
+}
+
+std::string Example(std::string_view name) { return std::string(TALVO_EXAMPLES) + "/" + std::string(name); }
+
+TEST(TalvoDecode, BundledExampleShowsOnlyTheCallsThatFailed) {
+  const std::vector<std::string> args = {"decode", "--settings", Example("pbx.ini"), "--table",
+                                         Example("QUORCNVT.INT")};
+  const std::string report = ReadWholeFile(Example("report.txt"), "report");
+  const RunResult r = RunTool(args, report);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const auto shown = ReadableRejects(r.err);
+  ASSERT_EQ(shown.size(), 5u) << r.err;
+  const char* lines[] = {"line 17: start time invalid", "line 22: extension outside",
+                         "line 36: local call: no called extension", "line 39: call date invalid",
+                         "line 42: duty call: date invalid"};
+  for (std::size_t i = 0; i < 5; ++i) EXPECT_NE(shown[i].find(lines[i]), std::string::npos) << shown[i];
+  EXPECT_EQ(shown[0], "standard input, line 17: start time invalid: \"1?:15:30\" in columns 10-17");
+  EXPECT_NE(r.err.find("talvo: 45 lines read from 1 input = 33 in records + 5 rejected + 7 skipped\n"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("talvo: skipped: 1 blank line, 6 lines that start no call\n"), std::string::npos);
+
+  // --strict fails because of those five calls, and only because of them.
+  auto strict = args;
+  strict.push_back("--strict");
+  EXPECT_EQ(RunTool(strict, report).exit_code, 1);
+  std::string without;
+  std::size_t pos = 0;
+  for (int n = 1; pos < report.size(); ++n) {
+    const std::size_t end = report.find('\n', pos) + 1;
+    if (n != 17 && n != 22 && n != 36 && n != 39 && n != 42) without += report.substr(pos, end - pos);
+    pos = end;
+  }
+  const RunResult clean = RunTool(strict, without);
+  EXPECT_EQ(clean.exit_code, 0) << clean.err;
+}
+
+TEST(TalvoDecode, BlankLinesAndHeadersAreSkippedAndBrokenCallsRejected) {
+  const std::string input =
+      "DAILY CALL REPORT               PAGE 1\n"
+      "\n"
+      "CALL 260315 13:05:07 00:01:35 215\n"
+      "  TO 0521234567           003\n"
+      "\n"
+      "   \n"
+      "CALL 260315 13:07:00 00:00:12 216\n"
+      "\n"  // a blank line where line 2 of the call belongs
+      "CALL 260315 13:09:00 00:00:12 217\n"
+      "  TO 0521234567           003\n";
+  const RunResult r = RunTool({"decode", "--settings", TestData("two_line.ini")}, input);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(CsvRows(r.out).size(), 3u) << r.out;
+  const auto tally = ExpectTallyAddsUp(r.err);
+  ASSERT_TRUE(tally) << r.err;
+  EXPECT_EQ(tally->in_records, 4u);
+  EXPECT_EQ(tally->rejected, 2u);
+  EXPECT_EQ(tally->skipped, 4u);
+  EXPECT_NE(r.err.find("talvo: skipped: 3 blank lines, 1 line that starts no call\n"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadableRejects(r.err),
+            std::vector<std::string>{"standard input, lines 7-8 (line 8): line 2 of the call: CHK2 \"TO\" is not at "
+                                     "column 3: nothing in columns 3-4"});
+}
+
+TEST(TalvoDecode, ReasonsNameOnlyTestsThatCanHaveFailed) {
+  ScratchDir dir;
+  const std::string one_line = ReadWholeFile(Settings(), "settings");
+  const std::string private_marker = dir.Write("prv.ini", one_line + "PRV_CALLS=Y\nPRV_CHK1_POS=60\nPRV_CHK1_STR=P\n");
+  struct Case {
+    std::string settings;
+    std::string line;
+    std::string want;
+  } cases[] = {
+      {Settings(), kBadTime, "start time invalid: \"1?:07:00\" in columns 8-15"},
+      // Error 42 without PRV_CALLS is the extension range alone.
+      {Settings(), "260315 13:07:00 00:00:12 050  0044123456789",
+       "extension outside EXT_RANGE_ST..EXT_RANGE_END (100..999): \"050 \" in columns 26-29"},
+      // With PRV_CALLS, an extension in range was refused by the extension
+      // check, after the private marker had recorded 42.
+      {private_marker, "260315 13:07:00 00:00:12 215? 0044123456789",
+       "PRV_CHK1 did not match, which refuses nothing; the call was refused by the extension check (no extension, "
+       "or not letters and digits): \"215?\" in columns 26-29"},
+      {private_marker, "260315 13:07:00 00:00:12 050  0044123456789",
+       "extension outside EXT_RANGE_ST..EXT_RANGE_END (100..999): \"050 \" in columns 26-29"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunTool({"decode", "-q", "--settings", c.settings}, c.line + "\n");
+    EXPECT_EQ(r.err, "standard input, line 1: " + c.want + "\n") << c.line;
+  }
+  // The driver reports error 32 (a duty marker tested on line 1) for a
+  // two-line call whose second line is wrong; the reason is that line.
+  const RunResult two = RunTool({"decode", "-q", "--settings", TestData("two_line.ini"), TestData("two_line.txt")});
+  EXPECT_NE(two.err.find("lines 5-6 (line 6): line 2 of the call: CHK2 \"TO\" is not at column 3: \"XX\" in "
+                         "columns 3-4\n"),
+            std::string::npos)
+      << two.err;
+}
+
+TEST(TalvoDecode, AnOutputIsNeverOverwrittenByAnotherOrReplacedByAFailedRun) {
+  ScratchDir dir;
+  const std::string old = "old records\n";
+  const std::string calls = dir.Write("calls.csv", old);
+  const std::string report = dir.Write("report.txt", kCall1 + "\n" + kBadTime + "\n");
+  const std::vector<std::vector<std::string>> refused = {
+      {"-o", calls, "--rejects", calls},
+      {"-o", "calls.csv", "--rejects", "./sub/../calls.csv"},
+      {"-o", "report.txt"},
+      {"--rejects", "report.txt", "-o", "new.csv"},
+  };
+  ASSERT_EQ(::mkdir((dir.path() + "/sub").c_str(), 0700), 0);
+  for (const auto& outputs : refused) {
+    std::vector<std::string> args = {"decode", "--settings", Settings(), "report.txt"};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const RunResult r = RunTool(args, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 2) << outputs[1];
+    EXPECT_NE(r.err.find("nothing was written"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.Read("calls.csv"), old);
+    EXPECT_EQ(dir.Read("report.txt"), kCall1 + "\n" + kBadTime + "\n");
+    EXPECT_FALSE(std::ifstream(dir.path() + "/new.csv").good()) << "no file touched";
+  }
+  // --rejects /dev/stdout while standard output goes to the file.
+  const int fd = ::open(calls.c_str(), O_WRONLY | O_APPEND);
+  Running t = Start({"decode", "--settings", Settings(), "--rejects", "/dev/stdout", report}, -1, fd);
+  ::close(fd);
+  std::string err;
+  EXPECT_EQ(Finish(t, err), 2);
+  EXPECT_NE(err.find("would go to the same file"), std::string::npos) << err;
+  EXPECT_EQ(dir.Read("calls.csv"), old);
+
+  // A run stopped before the end of its input replaces nothing.
+  int in[2];
+  ASSERT_EQ(::pipe(in), 0);
+  t = Start({"decode", "--settings", Settings(), "-o", calls}, in[0]);
+  ::close(in[0]);
+  const std::string lines = kCall1 + "\n" + kBadTime + "\n";
+  ASSERT_EQ(::write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+  err.clear();
+  ReadUntil(t.err, err, "line 2: ");
+  ::kill(t.pid, SIGINT);
+  EXPECT_EQ(Finish(t, err), 2);
+  ::close(in[1]);
+  EXPECT_EQ(dir.Read("calls.csv"), old);
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 3u) << "calls.csv, report.txt, sub: no temporary file is left";
+
+  // A run that reads its input to the end replaces the file.
+  EXPECT_EQ(RunTool({"decode", "-q", "--settings", Settings(), "-o", calls, report}).exit_code, 0);
+  EXPECT_EQ(CsvRows(dir.Read("calls.csv")).size(), 2u);
+}
+
+TEST(TalvoDecode, StandardErrorStaysBoundedAndBinaryInputWarnsOnce) {
+  // 2 MB of bytes a third of which are NUL: a binary file given by mistake.
+  std::string binary(2 << 20, '\0');
+  uint32_t x = 12345;
+  for (char& c : binary) {
+    x = x * 1103515245u + 12345u;
+    c = (x >> 16) % 3 == 0 ? '\0' : static_cast<char>(x >> 24);
+  }
+  const RunResult r = RunTool({"decode", "--settings", Settings()}, binary);
+  EXPECT_EQ(r.exit_code, 0);
+  std::size_t warnings = 0;
+  for (std::size_t at = r.err.find("does not look like a report"); at != std::string::npos;
+       at = r.err.find("does not look like a report", at + 1)) {
+    ++warnings;
+  }
+  EXPECT_EQ(warnings, 1u) << r.err.substr(0, 400);
+  EXPECT_LT(r.err.size(), 8000u) << r.err.substr(0, 400);
+
+  // At most 20 rejected stretches are told; the rest are counted.
+  std::string bad;
+  for (int i = 0; i < 30; ++i) bad += kBadTime + "\n";
+  const RunResult many = RunTool({"decode", "--settings", Settings()}, bad);
+  EXPECT_EQ(ReadableRejects(many.err).size(), 20u);
+  EXPECT_NE(many.err.find("talvo: and 10 more rejected stretches: --rejects FILE lists them all\n"),
+            std::string::npos)
+      << many.err;
+}
+
+TEST(TalvoDecode, SettingsWarningsComeFirstAndStrictMakesThemFatal) {
+  ScratchDir dir;
+  std::string text = ReadWholeFile(Settings(), "settings");
+  const std::string settings = dir.Write("typo.ini", text + "CHK1_PSO=3\nEXT_LNE=4\n");
+  const RunResult r = RunTool({"decode", "--settings", settings}, kCall1 + "\n");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.err.find("talvo: warning: " + settings + ": key CHK1_PSO is not a setting of the driver; it is ignored\n"),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find("key EXT_LNE is not a setting"), std::string::npos);
+  EXPECT_EQ(r.err.find("CHK1_PSO", r.err.find("CHK1_PSO") + 1), std::string::npos) << "once";
+  const RunResult strict = RunTool({"decode", "--strict", "--settings", settings}, kCall1 + "\n");
+  EXPECT_EQ(strict.exit_code, 1);
+  EXPECT_EQ(strict.out, "") << "nothing decoded";
+}
+
+TEST(TalvoDecode, TodayIsTheDayYearlessDatesResolveAgainst) {
+  ScratchDir dir;
+  std::string text = ReadWholeFile(Settings(), "settings");
+  text.erase(text.find("YEAR_POS=1\n"), 11);
+  const std::string yearless = dir.Write("yearless.ini", text);
+  struct Case {
+    std::string today;
+    std::string date;  // of a call printed on 15 March
+  } cases[] = {
+      {"2004-06-30", "2004-03-15"},
+      {"2004-03-15", "2004-03-15"},
+      {"2004-01-10", "2003-03-15"},  // a March after today's January is last year's
+      {"1995-12-31", "1995-03-15"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunTool({"decode", "-q", "--settings", yearless, "--today", c.today}, kCall1 + "\n");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto rows = CsvRows(r.out);
+    ASSERT_EQ(rows.size(), 2u) << r.err;
+    EXPECT_EQ(rows[1][0], c.date) << c.today;
+  }
 }
 
 }  // namespace
