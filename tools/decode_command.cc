@@ -241,7 +241,10 @@ void WriteSummary(const Stats& st, std::size_t inputs, const std::string& table_
     if (st.other_skipped > 0) o += Plural(st.other_skipped, "line that starts no call", "lines that start no call");
     o += "\n";
   }
-  if (total == 0 && st.lines_rejected == 0 && st.other_skipped > 0) o += "talvo: no line started a call: " + explainer.CallStartWords() + "\n";
+  // Most lines starting no call is the usual sign of columns that are off.
+  if (st.other_skipped > st.lines_in_records) {
+    o += "talvo: more lines started no call than went into records; " + explainer.CallStartWords() + "\n";
+  }
   for (const auto& [key, tally] : st.rejects) {
     const auto& [kind, code, reason] = key;
     o += "talvo: ";

@@ -74,7 +74,7 @@ int Run(int argc, char** argv) {
             return talvo::tool::ParseIsoDay(text) ? std::string()
                                                   : "not a date YYYY-MM-DD within 1990-01-01..2089-12-31: " + text;
           },
-          "YYYY-MM-DD"));
+          ""));
   decode_cmd->add_flag("--follow", decode.follow,
                        "Keep reading the last input as it grows, until interrupted");
   decode_cmd->add_option("--poll-ms", decode.poll_ms, "Pause between looks at a followed input")
@@ -82,11 +82,13 @@ int Run(int argc, char** argv) {
       ->capture_default_str();
   decode_cmd->add_flag("--trace", decode.trace,
                        "Show each line's result and each record's dump on standard error");
-  decode_cmd->add_flag("--strict", decode.strict, "Exit with 1 when any line went into no record");
+  decode_cmd->add_flag("--strict", decode.strict,
+                       "Exit with 1 when a line was rejected (skipped lines do not count) or the settings have "
+                       "warnings");
   decode_cmd->add_flag("--line-numbers", decode.line_numbers,
                        "Add the input and its line numbers to every record row");
   decode_cmd->add_flag("-q,--quiet", decode.quiet, "No summary at the end");
-  decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input")->type_name("FILE ...");
+  decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input")->type_name("FILE");
 
   CLI::App* table_cmd = app.add_subcommand("table", "Conversion table (QUORCNVT.INT) tools");
   table_cmd->require_subcommand(1);
