@@ -3,16 +3,20 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 
+#include "config/load_settings.h"
 #include "driver/record_dump.h"
 #include "tools/files.h"
 #include "tools/host_session.h"
 #include "tools/line_reader.h"
+#include "tools/reject_reasons.h"
 #include "tools/settings_report.h"
 #include "tools/table_file.h"
 
@@ -38,29 +42,34 @@ void CatchStopSignals() {
 struct Stats {
   uint64_t lines_read = 0;
   uint64_t lines_in_records = 0;
-  uint64_t lines_reported = 0;
+  uint64_t lines_rejected = 0;  // rejected, incomplete and dropped
+  uint64_t blank_skipped = 0;
+  uint64_t other_skipped = 0;
+  uint64_t readable_shown = 0;  // rejected stretches told on standard error
+  uint64_t readable_held = 0;   // and those beyond the limit
   std::array<uint64_t, 4> records{};  // by RecordKind
   struct Tally {
     uint64_t rows = 0;
     uint64_t lines = 0;
   };
-  // By status and error code.
-  std::map<std::pair<int, int32_t>, Tally> rejects;
+  // By status, error code and reason.
+  std::map<std::tuple<int, int32_t, std::string>, Tally> rejects;
 };
 
 class DecodeSink final : public HostSink {
  public:
-  DecodeSink(const DecodeOptions& options, Output& records, Output& rejects, Output& err, Stats& stats)
+  DecodeSink(const DecodeOptions& options, const RejectExplainer& explainer, Output& records, Output* rejects,
+             Output& err, Stats& stats)
       : options_(options),
+        explainer_(explainer),
         record_writer_(records, options.format, options.line_numbers),
-        reject_writer_(rejects, options.format),
         err_(err),
-        stats_(stats),
-        reject_header_due_(options.format == RowFormat::kCsv) {
+        stats_(stats) {
     record_writer_.Header();
-    // A reject file always starts with its header; on standard error the
-    // header waits for the first reject.
-    if (!options.rejects.empty()) WriteRejectHeader();
+    if (rejects != nullptr) {
+      reject_writer_.emplace(*rejects, options.format);
+      reject_writer_->Header();
+    }
   }
 
   void set_input(const std::string& name) { input_ = name; }
@@ -86,20 +95,29 @@ class DecodeSink final : public HostSink {
   }
 
   void OnReject(const Reject& r) override {
-    auto& tally = stats_.rejects[{static_cast<int>(r.kind), r.kind == RejectKind::kRejected ? r.error_code : 0}];
+    const RejectExplanation why = explainer_.Explain(r);
+    if (r.kind == RejectKind::kSkipped) {
+      (why.reason == "blank line" ? stats_.blank_skipped : stats_.other_skipped)++;
+      if (reject_writer_ && options_.with_skipped) reject_writer_->Write(r, input_, why.reason);
+      return;
+    }
+    auto& tally = stats_.rejects[{static_cast<int>(r.kind), r.kind == RejectKind::kRejected ? r.error_code : 0,
+                                  why.reason}];
     tally.rows++;
     tally.lines += r.lines.count();
-    stats_.lines_reported += r.lines.count();
+    stats_.lines_rejected += r.lines.count();
     if (options_.trace && r.record != nullptr) Dump("~", *r.record, r.call_date, r.call_index);
-    if (reject_header_due_) WriteRejectHeader();
-    reject_writer_.Write(r, input_);
+    if (reject_writer_) reject_writer_->Write(r, input_, RejectExplainer::RowReason(r, why));
+    if (stats_.readable_shown < kReadableRejectLimit) {
+      ++stats_.readable_shown;
+      err_.Write(RejectExplainer::ReadableLine(r, why, input_) + "\n");
+      err_.EndRow();
+    } else {
+      ++stats_.readable_held;
+    }
   }
 
  private:
-  void WriteRejectHeader() {
-    reject_writer_.Header();
-    reject_header_due_ = false;
-  }
   void Dump(std::string_view mark, const CallRecord& record, std::string_view date, int32_t index) {
     std::string& o = err_.buffer();
     o += "trace:   ";
@@ -111,12 +129,68 @@ class DecodeSink final : public HostSink {
   }
 
   const DecodeOptions& options_;
+  const RejectExplainer& explainer_;
   RecordWriter record_writer_;
-  RejectWriter reject_writer_;
+  std::optional<RejectWriter> reject_writer_;
   Output& err_;
   Stats& stats_;
   std::string input_;
-  bool reject_header_due_;
+};
+
+// Watches the first 64 KB of an input for signs that it is no report at all
+// (a binary file given by mistake): no line end, or many NUL bytes.
+class BinarySniffer {
+ public:
+  // Looks at the next line; returns the words of the warning once, when the
+  // input's first 64 KB (or all of it, `at_end`) look binary, else "".
+  std::string Look(std::string_view line) {
+    if (decided_) return {};
+    const std::size_t room = kWindow - std::min<uint64_t>(seen_, kWindow);
+    nuls_ += static_cast<uint64_t>(std::count(line.begin(), line.begin() + std::min(room, line.size()), '\0'));
+    seen_ += line.size() + 1;
+    ++lines_;
+    return seen_ >= kWindow ? Decide() : std::string();
+  }
+  std::string AtEnd() { return decided_ ? std::string() : Decide(); }
+
+ private:
+  static constexpr uint64_t kWindow = 64 * 1024;
+  std::string Decide() {
+    decided_ = true;
+    if (lines_ == 1 && seen_ > kWindow) return "no line end in its first 64 KB";
+    const uint64_t window = std::min(seen_, kWindow);
+    if (window >= 256 && nuls_ * 10 >= window) {
+      return std::to_string(nuls_ * 100 / window) + " % of its first " + std::to_string(window / 1024) +
+             " KB are NUL bytes";
+    }
+    return {};
+  }
+  uint64_t seen_ = 0;
+  uint64_t nuls_ = 0;
+  uint64_t lines_ = 0;
+  bool decided_ = false;
+};
+
+// The system's platform layer with another day for today: yearless and
+// day-of-year dates of an archived report resolve against the day it was
+// printed up to.
+class FixedTodayEnv final : public Env {
+ public:
+  FixedTodayEnv(Env& base, LocalDate today) : base_(base), today_(today) {}
+  ProfileResult ReadProfileString(std::string_view file, std::string_view section, std::string_view key,
+                                  std::string_view default_value, std::size_t size) override {
+    return base_.ReadProfileString(file, section, key, default_value, size);
+  }
+  void FlushProfile(std::string_view file) override { base_.FlushProfile(file); }
+  SharedReadResult ReadFileShared(std::string_view path, std::size_t max_bytes) override {
+    return base_.ReadFileShared(path, max_bytes);
+  }
+  LocalDate Today() override { return today_; }
+  void SleepMs(uint32_t milliseconds) override { base_.SleepMs(milliseconds); }
+
+ private:
+  Env& base_;
+  LocalDate today_;
 };
 
 // Open input descriptors, closed at the end.
@@ -142,11 +216,15 @@ std::string Plural(uint64_t n, std::string_view one, std::string_view many) {
   return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
-void WriteSummary(const Stats& st, std::size_t inputs, const std::string& table_note, Output& err) {
+std::string InputName(const std::string& name) { return name == "-" ? "standard input" : name; }
+
+void WriteSummary(const Stats& st, std::size_t inputs, const std::string& table_note, const RejectExplainer& explainer,
+                  Output& err) {
   std::string& o = err.buffer();
+  const uint64_t skipped = st.blank_skipped + st.other_skipped;
   o += "talvo: " + Plural(st.lines_read, "line", "lines") + " read from " + Plural(inputs, "input", "inputs") +
-       ": " + std::to_string(st.lines_in_records) + " in records, " + std::to_string(st.lines_reported) +
-       " reported\n";
+       " = " + std::to_string(st.lines_in_records) + " in records + " + std::to_string(st.lines_rejected) +
+       " rejected + " + std::to_string(skipped) + " skipped\n";
   o += "talvo: records: ";
   uint64_t total = 0;
   for (std::size_t k = 0; k < st.records.size(); ++k) {
@@ -156,20 +234,59 @@ void WriteSummary(const Stats& st, std::size_t inputs, const std::string& table_
     total += st.records[k];
   }
   o += " (" + std::to_string(total) + " in all)\n";
+  if (skipped > 0) {
+    o += "talvo: skipped: ";
+    if (st.blank_skipped > 0) o += Plural(st.blank_skipped, "blank line", "blank lines");
+    if (st.blank_skipped > 0 && st.other_skipped > 0) o += ", ";
+    if (st.other_skipped > 0) o += Plural(st.other_skipped, "line that starts no call", "lines that start no call");
+    o += "\n";
+  }
+  // Most lines starting no call is the usual sign of columns that are off.
+  if (st.other_skipped > st.lines_in_records) {
+    o += "talvo: more lines started no call than went into records; " + explainer.CallStartWords() + "\n";
+  }
   for (const auto& [key, tally] : st.rejects) {
-    const auto kind = static_cast<RejectKind>(key.first);
-    Reject sample;
-    sample.kind = kind;
-    sample.error_code = key.second;
+    const auto& [kind, code, reason] = key;
     o += "talvo: ";
-    o.append(RejectWriter::StatusWord(kind));
+    o.append(RejectWriter::StatusWord(static_cast<RejectKind>(kind)));
     o += ": " + Plural(tally.lines, "line", "lines") + " in " + Plural(tally.rows, "row", "rows") + ", ";
-    if (kind == RejectKind::kRejected) o += "error " + std::to_string(key.second) + ", ";
-    o.append(RejectWriter::Reason(sample));
-    o += '\n';
+    if (static_cast<RejectKind>(kind) == RejectKind::kRejected) o += "error " + std::to_string(code) + ", ";
+    o += reason + "\n";
   }
   o += "talvo: " + table_note + "\n";
   err.Flush();
+}
+
+// Refuses, before anything is written, an output that would overwrite the
+// other output or one of the files the run reads.
+void CheckOutputsDiffer(const DecodeOptions& options, const std::vector<std::string>& inputs) {
+  const FileIdentity records = options.output.empty() ? IdentifyDescriptor(1) : IdentifyPath(options.output);
+  const std::string records_name = options.output.empty() ? "standard output" : options.output;
+  struct Named {
+    FileIdentity id;
+    std::string name;
+  };
+  std::vector<Named> outputs = {{records, records_name}};
+  if (!options.rejects.empty()) {
+    const FileIdentity rejects = IdentifyPath(options.rejects);
+    if (SameFile(records, rejects)) {
+      throw IoError("the records (" + records_name + ") and the rejects (" + options.rejects +
+                    ") would go to the same file; nothing was written");
+    }
+    outputs.push_back({rejects, options.rejects});
+  }
+  std::vector<Named> read = {{IdentifyPath(options.settings), options.settings}};
+  if (!options.table.empty()) read.push_back({IdentifyPath(options.table), options.table});
+  for (const std::string& name : inputs) {
+    read.push_back({name == "-" ? IdentifyDescriptor(0) : IdentifyPath(name), InputName(name)});
+  }
+  for (const Named& out : outputs) {
+    for (const Named& in : read) {
+      if (SameFile(out.id, in.id)) {
+        throw IoError("the output " + out.name + " is the file " + in.name + ", which is read; nothing was written");
+      }
+    }
+  }
 }
 
 // Describes the conversion table the run uses, for the summary.
@@ -184,13 +301,40 @@ std::string TableNote(const std::string& source, const std::optional<std::string
 
 }  // namespace
 
+std::optional<LocalDate> ParseIsoDay(std::string_view text) {
+  const auto digits = [&](std::size_t at, std::size_t n) {
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+      if (text[i] < '0' || text[i] > '9') return -1;
+      v = v * 10 + (text[i] - '0');
+    }
+    return v;
+  };
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  const LocalDate d{digits(0, 4), digits(5, 2), digits(8, 2)};
+  if (d.year < 1990 || d.year > 2089 || d.month < 1 || d.month > 12 || d.day < 1) return std::nullopt;
+  static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = d.year % 4 == 0 && (d.year % 100 != 0 || d.year % 400 == 0);
+  if (d.day > kDays[d.month - 1] || (d.month == 2 && d.day == 29 && !leap)) return std::nullopt;
+  return d;
+}
+
 int RunDecode(const DecodeOptions& options, Output& err) {
   // Everything named on the command line is opened or read before the driver
   // is touched, so a missing file stops the run before any output.
   const std::string settings_bytes = ReadWholeFile(options.settings, "settings file");
-  if (!ListSectionKeys(settings_bytes, "pbx").found) {
-    err.Write("talvo: warning: " + options.settings + " has no section [pbx]; every key takes its default\n");
+  const std::vector<std::string> warnings = SettingsWarnings(options.settings);
+  for (const std::string& w : warnings) {
+    const bool names_file = w.compare(0, options.settings.size(), options.settings) == 0;
+    err.Write("talvo: warning: " + (names_file ? w : options.settings + ": " + w) + "\n");
   }
+  if (options.strict && !warnings.empty()) {
+    err.Write("talvo: --strict: the settings have warnings (see talvo settings " + options.settings +
+              "); nothing was decoded\n");
+    err.Flush();
+    return 1;
+  }
+  err.Flush();
   std::optional<std::string> table_bytes;
   std::string table_source;
   if (!options.table.empty()) {
@@ -202,13 +346,23 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   }
   const std::vector<std::string> names = options.inputs.empty() ? std::vector<std::string>{"-"} : options.inputs;
   Inputs inputs(names);
+  CheckOutputsDiffer(options, names);
   std::optional<Output> output_file;
-  if (!options.output.empty()) output_file.emplace(Output::OpenFile(options.output));
+  if (!options.output.empty()) output_file.emplace(Output::OpenFile(options.output, options.follow));
   Output stdout_output(1, "standard output");
   Output& records = output_file ? *output_file : stdout_output;
   std::optional<Output> rejects_file;
-  if (!options.rejects.empty()) rejects_file.emplace(Output::OpenFile(options.rejects));
-  Output& rejects = rejects_file ? *rejects_file : err;
+  if (!options.rejects.empty()) rejects_file.emplace(Output::OpenFile(options.rejects, options.follow));
+
+  // The driver reads the system's platform layer, but for today's date
+  // when --today names it.
+  const std::unique_ptr<Env> system_env = NewSystemEnv();
+  std::optional<FixedTodayEnv> today_env;
+  if (options.today) today_env.emplace(*system_env, *options.today);
+  Env& env = today_env ? static_cast<Env&>(*today_env) : *system_env;
+  DriverSettings settings;
+  LoadDriverSettings(env, options.settings, settings);
+  const RejectExplainer explainer(settings);
 
   std::unique_ptr<TempDir> temp;
   auto temp_dir = [&]() -> TempDir& {
@@ -220,13 +374,13 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   // replaced by a copy of the file under a short one.
   std::optional<HostSession> session;
   if (options.settings.size() <= kDriverNameLimit) {
-    session.emplace(options.settings);
+    session.emplace(env, options.settings);
   } else {
     const std::string copy = temp_dir().Put("pbx.ini", settings_bytes);
     if (copy.size() <= kDriverNameLimit) {
-      session.emplace(copy);
+      session.emplace(env, copy);
     } else {
-      RunInDirectory(temp_dir().path(), [&] { session.emplace("pbx.ini"); });
+      RunInDirectory(temp_dir().path(), [&] { session.emplace(env, "pbx.ini"); });
     }
   }
   // The driver loads QUORCNVT.INT from the current directory when the run
@@ -239,7 +393,8 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   }
 
   Stats stats;
-  DecodeSink sink(options, records, rejects, err, stats);
+  Output* rejects = rejects_file ? &*rejects_file : nullptr;
+  DecodeSink sink(options, explainer, records, rejects, err, stats);
   CatchStopSignals();
   bool read_failed = false;
   for (std::size_t i = 0; i < names.size() && g_stop == 0; ++i) {
@@ -250,17 +405,26 @@ int RunDecode(const DecodeOptions& options, Output& err) {
     LineReader reader(inputs.fd(i), names[i], follow);
     reader.set_before_wait([&] {
       records.FlushLive();
-      rejects.FlushLive();
+      if (rejects != nullptr) rejects->FlushLive();
       err.FlushLive();
     });
     sink.set_input(names[i]);
+    BinarySniffer sniffer;
+    const auto warn_binary = [&](const std::string& why) {
+      if (why.empty()) return;
+      err.Write("talvo: warning: " + InputName(names[i]) + " does not look like a report (" + why +
+                "); decoding it anyway\n");
+      err.EndRow();
+    };
     try {
       std::string_view line;
       // A followed input drains what has arrived before it stops.
       while ((follow.follow || g_stop == 0) && reader.Next(&line)) {
         ++stats.lines_read;
+        warn_binary(sniffer.Look(line));
         session->Feed(line, reader.line_number(), sink);
       }
+      warn_binary(sniffer.AtEnd());
     } catch (const IoError& e) {
       err.Write(std::string("talvo: ") + e.what() + "\n");
       read_failed = true;
@@ -270,16 +434,26 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   session->End();
   session.reset();
 
-  records.Flush();
-  rejects.Flush();
-  if (!options.quiet) WriteSummary(stats, names.size(), TableNote(table_source, table_bytes), err);
-  err.Flush();
   // A followed input ends with a signal; any other input ends by itself.
   const bool interrupted = g_stop != 0 && !options.follow;
+  records.Flush();
+  if (rejects != nullptr) rejects->Flush();
+  if (stats.readable_held > 0) {
+    err.Write("talvo: and " + std::to_string(stats.readable_held) + " more rejected " +
+              (stats.readable_held == 1 ? "stretch" : "stretches") + ": " +
+              (options.rejects.empty() ? std::string("--rejects FILE lists") : options.rejects + " lists") +
+              " them all\n");
+  }
+  // A run that did not read its inputs to the end replaces no file.
+  if (!read_failed && !interrupted) {
+    if (output_file) output_file->Commit();
+    if (rejects_file) rejects_file->Commit();
+  }
+  if (!options.quiet) WriteSummary(stats, names.size(), TableNote(table_source, table_bytes), explainer, err);
   if (interrupted) err.Write("talvo: interrupted before the end of the input\n");
   err.Flush();
   if (read_failed || interrupted) return 2;
-  return options.strict && stats.lines_reported > 0 ? 1 : 0;
+  return options.strict && stats.lines_rejected > 0 ? 1 : 0;
 }
 
 }  // namespace talvo::tool

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "tools/output.h"
 
@@ -97,6 +98,39 @@ int OpenInput(const std::string& path) {
     throw IoError(DescribeError("cannot read input", path, e));
   }
   return fd;
+}
+
+namespace {
+
+FileIdentity FromStat(const struct stat& st) {
+  FileIdentity id;
+  id.regular = S_ISREG(st.st_mode);
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  return id;
+}
+
+}  // namespace
+
+FileIdentity IdentifyPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return FromStat(st);
+  FileIdentity id;
+  std::error_code ec;
+  id.new_path = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec).string();
+  if (ec) id.new_path = path;
+  return id;
+}
+
+FileIdentity IdentifyDescriptor(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return {};
+  return FromStat(st);
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  if (a.regular && b.regular) return a.device == b.device && a.inode == b.inode;
+  return !a.new_path.empty() && a.new_path == b.new_path;
 }
 
 void RunInDirectory(const std::string& dir, const std::function<void()>& work) {

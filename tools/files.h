@@ -23,6 +23,22 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 // directory. Throws IoError.
 int OpenInput(const std::string& path);
 
+// Which file a name or descriptor reaches, to tell when two of them are one.
+struct FileIdentity {
+  bool regular = false;  // an existing regular file: dev and inode say which
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  std::string new_path;  // a file not created yet: its path made absolute
+};
+// By the file `path` names ("/dev/stdout" reaches what standard output is).
+FileIdentity IdentifyPath(const std::string& path);
+// By an open descriptor.
+FileIdentity IdentifyDescriptor(int fd);
+// True iff writing one of `a` and `b` would overwrite the other: the same
+// regular file, or the same path of a file not yet created. Terminals, pipes
+// and devices are never the same file here.
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
+
 // Runs `work` with `dir` as the current directory, then returns to the
 // directory that was current before, also when `work` throws. Throws IoError
 // when either change of directory fails.

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "driver/driver_calls.h"
+
 namespace talvo::tool {
 namespace {
 
@@ -32,7 +34,7 @@ std::string_view KindWord(RecordKind kind) {
   return "outgoing";
 }
 
-HostSession::HostSession(const std::string& settings_name) {
+HostSession::HostSession(Env& env, const std::string& settings_name) : driver_(env) {
   static const LineListOps ops = {&HostSession::ListCount, &HostSession::ListGet, &HostSession::ListDelete};
   list_.list.ops = &ops;
   list_.owner = this;
@@ -41,28 +43,28 @@ HostSession::HostSession(const std::string& settings_name) {
   texts_.reserve(8);
   numbers_.reserve(8);
 
-  handle_ = DrvGetHandle();
+  handle_ = calls::GetHandle(driver_);
   if (handle_ == 0) throw std::runtime_error("the driver has no free handle");
   std::vector<unsigned char> name(1 + settings_name.size());
   name[0] = static_cast<unsigned char>(std::min<std::size_t>(settings_name.size(), 255));
   std::memcpy(name.data() + 1, settings_name.data(), settings_name.size());
-  DrvInitDriver(handle_, name.data(), &index_base_);
+  calls::InitDriver(driver_, handle_, name.data(), &index_base_);
 }
 
 HostSession::~HostSession() {
   if (started_) End();
-  DrvProcessClose(handle_);
+  calls::ProcessClose(driver_, handle_);
 }
 
 void HostSession::Start() {
   static const unsigned char kNoText[1] = {0};
-  DrvProcessStart(kNoText);
+  calls::ProcessStart(driver_, kNoText);
   started_ = true;
 }
 
 void HostSession::End() {
   static const unsigned char kNoText[1] = {0};
-  DrvProcessEnd(kNoText);
+  calls::ProcessEnd(driver_, kNoText);
   started_ = false;
 }
 
@@ -131,7 +133,7 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
   int32_t call_index = kIndexUntouched;
   int32_t error_code = 0;
   record_count_ = 0;  // every record is read out right after the call that appends it
-  const int32_t result = DrvProcessLine(handle_, &list_.list, &carry_.text, records_.data(), date,
+  const int32_t result = calls::ProcessLine(driver_, handle_, &list_.list, &carry_.text, records_.data(), date,
                                         &record_count_, &call_index, &error_code);
   sink.OnLine({line_number, result, error_code, !deleted_.empty() && !carry_text_.empty()});
   if (result == TALVO_RESULT_INCOMPLETE) return;
@@ -158,10 +160,14 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
     }
   } else if (span.count() > 0) {
     Reject out;
-    out.kind = RejectKind::kRejected;
+    // A line alone in the list that the driver turned away before assembly
+    // started no call, and no call was waiting for it.
+    const bool lone = count_ == 1 && span.first == line_number && carry_text_.empty();
+    out.kind = lone && !assembled ? RejectKind::kSkipped : RejectKind::kRejected;
     out.lines = span;
     out.error_code = error_code;
     out.first_text = texts_[0];
+    out.texts = std::span<const std::string>(texts_.data(), count_);
     if (assembled) {
       out.record = &records_[0];
       out.call_date = call_date;
@@ -191,6 +197,7 @@ void HostSession::EndOfInput(HostSink& sink) {
     out.kind = RejectKind::kBuffered;
     out.lines = ListSpan();
     out.first_text = texts_[0];
+    out.texts = std::span<const std::string>(texts_.data(), count_);
     sink.OnReject(out);
   }
   count_ = 0;

@@ -1,22 +1,26 @@
-// The host's side of the driver's calling protocol, through the seven exports
-// only: one report line appended per DrvProcessLine call, a zero-filled
+// The host's side of the driver's calling protocol, through the seven exports'
+// calls on a driver of the session's own: one report line appended per DrvProcessLine call, a zero-filled
 // working record for each new record, the list cleared after every result but
 // 4 with a carried-over line kept as the first line of the next record, and
 // the records read after every result 2 so that none is ever overwritten.
 //
 // Every line handed over ends up in exactly one place: a record (result 2 or
-// 5), a rejected stretch of lines (result 1), or the lines still buffered at
-// the end of an input. The session tells its sink which, with the input line
+// 5), a skipped line (result 1 for a lone line that starts no call), a
+// rejected stretch of lines (any other result 1), or the lines still buffered
+// at the end of an input. The session tells its sink which, with the input line
 // numbers.
 #ifndef TALVO_TOOLS_HOST_SESSION_H_
 #define TALVO_TOOLS_HOST_SESSION_H_
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "driver/driver.h"
+#include "platform/env.h"
 #include "talvo/driver.h"
 
 namespace talvo::tool {
@@ -44,6 +48,8 @@ enum class RejectKind {
   kRejected,  // result 1: the lines are no record, or assembly refused them
   kBuffered,  // the input ended while these lines waited for more
   kDropped,   // the driver carried over an empty line, which the protocol drops
+  kSkipped,   // result 1 for a lone line that starts no call while no call was
+              // pending (a blank line, a page header): nothing was lost
 };
 
 // Lines that went into no record; valid during the sink's call only.
@@ -56,6 +62,8 @@ struct Reject {
   const CallRecord* record = nullptr;
   std::string_view call_date;
   int32_t call_index = -1;
+  // Every line of the stretch, oldest first (empty for kDropped).
+  std::span<const std::string> texts;
 };
 
 // One DrvProcessLine call, for tracing.
@@ -79,10 +87,12 @@ std::string_view KindWord(RecordKind kind);
 
 class HostSession {
  public:
-  // Takes a handle (DrvGetHandle) and loads `settings_name` (DrvInitDriver).
+  // Makes a driver of its own on `env`, takes a handle (DrvGetHandle) and
+  // loads `settings_name` (DrvInitDriver), through the exports' calls.
   // REQUIRES: settings_name is at most 80 characters (the driver cuts longer
-  // names). Throws std::runtime_error when no handle is free.
-  explicit HostSession(const std::string& settings_name);
+  // names); `env` outlives the session. Throws std::runtime_error when no
+  // handle is free.
+  HostSession(Env& env, const std::string& settings_name);
   // Ends a run still open and releases the handle.
   ~HostSession();
   HostSession(const HostSession&) = delete;
@@ -121,6 +131,7 @@ class HostSession {
   void Append(std::string_view text, uint64_t number);
   LineSpan ListSpan() const;
 
+  Driver driver_;
   int32_t handle_ = 0;
   int32_t index_base_ = 0;
   bool started_ = false;

@@ -26,6 +26,16 @@ std::string VersionText() {
          std::string(reinterpret_cast<const char*>(id + 1), id[0] > 8 ? 8 : id[0]) + "\"";
 }
 
+// The message for a command line that does not parse. An option nobody
+// knows is named as such, even where a required option is missing too
+// ("--setings x" is a misspelt --settings, not a missing one).
+std::string ParseFailure(const CLI::App& app, const CLI::ParseError& e) {
+  for (const std::string& arg : app.remaining(true)) {
+    if (arg.size() > 1 && arg[0] == '-') return "unknown option " + arg;
+  }
+  return e.what();
+}
+
 int Run(int argc, char** argv) {
   CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, checks settings and\n"
                "builds conversion tables.",
@@ -36,15 +46,35 @@ int Run(int argc, char** argv) {
   talvo::tool::DecodeOptions decode;
   std::string format = "csv";
   CLI::App* decode_cmd = app.add_subcommand("decode", "Decode report lines into call records");
-  decode_cmd->add_option("--settings", decode.settings, "Settings file (section [pbx])")->required();
+  decode_cmd->add_option("--settings", decode.settings, "Settings file (section [pbx])")
+      ->required()
+      ->type_name("FILE");
   decode_cmd->add_option("--table", decode.table,
-                         "Conversion table to use instead of QUORCNVT.INT in the current directory");
+                         "Conversion table to use instead of QUORCNVT.INT in the current directory")
+      ->type_name("FILE");
   decode_cmd->add_option("--format", format, "Output format")
       ->check(CLI::IsMember({"csv", "jsonl"}))
       ->capture_default_str();
-  decode_cmd->add_option("-o,--output", decode.output, "Write the records here instead of standard output");
-  decode_cmd->add_option("--rejects", decode.rejects,
-                         "Write lines that went into no record here instead of standard error");
+  decode_cmd->add_option("-o,--output", decode.output, "Write the records here instead of standard output")
+      ->type_name("FILE");
+  CLI::Option* rejects_opt =
+      decode_cmd
+          ->add_option("--rejects", decode.rejects,
+                       "Write a row for every stretch of lines that went into no record here")
+          ->type_name("FILE");
+  decode_cmd->add_flag("--with-skipped", decode.with_skipped,
+                       "List the skipped lines (blank lines, headers) in the --rejects file too")
+      ->needs(rejects_opt);
+  std::string today;
+  decode_cmd->add_option("--today", today,
+                         "The day yearless and day-of-year dates are resolved against (archives)")
+      ->type_name("YYYY-MM-DD")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return talvo::tool::ParseIsoDay(text) ? std::string()
+                                                  : "not a date YYYY-MM-DD within 1990-01-01..2089-12-31: " + text;
+          },
+          ""));
   decode_cmd->add_flag("--follow", decode.follow,
                        "Keep reading the last input as it grows, until interrupted");
   decode_cmd->add_option("--poll-ms", decode.poll_ms, "Pause between looks at a followed input")
@@ -52,35 +82,38 @@ int Run(int argc, char** argv) {
       ->capture_default_str();
   decode_cmd->add_flag("--trace", decode.trace,
                        "Show each line's result and each record's dump on standard error");
-  decode_cmd->add_flag("--strict", decode.strict, "Exit with 1 when any line went into no record");
+  decode_cmd->add_flag("--strict", decode.strict,
+                       "Exit with 1 when a line was rejected (skipped lines do not count) or the settings have "
+                       "warnings");
   decode_cmd->add_flag("--line-numbers", decode.line_numbers,
                        "Add the input and its line numbers to every record row");
   decode_cmd->add_flag("-q,--quiet", decode.quiet, "No summary at the end");
-  decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input");
+  decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input")->type_name("FILE");
 
   CLI::App* table_cmd = app.add_subcommand("table", "Conversion table (QUORCNVT.INT) tools");
   table_cmd->require_subcommand(1);
   talvo::tool::TableBuildOptions build;
   CLI::App* build_cmd = table_cmd->add_subcommand("build", "Write a table from a prefix,extension CSV list");
   build_cmd->add_option("prefixes", build.input, "CSV list of prefix,extension rows; - for standard input")
-      ->required();
-  build_cmd->add_option("-o,--output", build.output, "Table file to write")->capture_default_str();
+      ->required()
+      ->type_name("FILE");
+  build_cmd->add_option("-o,--output", build.output, "Table file to write")->capture_default_str()->type_name("FILE");
   talvo::tool::TableDumpOptions dump;
   CLI::App* dump_cmd = table_cmd->add_subcommand("dump", "List a table's entries and flag unusable ones");
-  dump_cmd->add_option("file", dump.file, "Table file")->required();
+  dump_cmd->add_option("file", dump.file, "Table file")->required()->type_name("FILE");
   dump_cmd->add_flag("--strict", dump.strict, "Exit with 1 when any problem is found");
 
   std::string settings_file;
   bool settings_strict = false;
   CLI::App* settings_cmd = app.add_subcommand("settings", "Show what the driver makes of a settings file");
-  settings_cmd->add_option("file", settings_file, "Settings file")->required();
+  settings_cmd->add_option("file", settings_file, "Settings file")->required()->type_name("FILE");
   settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-    std::cerr << "talvo: " << e.what() << " (see talvo --help)\n";
+    std::cerr << "talvo: " << ParseFailure(app, e) << " (see talvo --help)\n";
     return 2;
   }
 
@@ -88,6 +121,7 @@ int Run(int argc, char** argv) {
   Output err(2, "standard error");
   if (decode_cmd->parsed()) {
     decode.format = format == "jsonl" ? talvo::tool::RowFormat::kJsonl : talvo::tool::RowFormat::kCsv;
+    if (!today.empty()) decode.today = talvo::tool::ParseIsoDay(today);
     return talvo::tool::RunDecode(decode, err);
   }
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);

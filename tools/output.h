@@ -28,8 +28,13 @@ class Output {
  public:
   // Writes to `fd`, which the Output does not own; `name` is used in messages.
   Output(int fd, std::string name);
-  // Opens (creates or truncates) `path` for writing. Throws IoError.
-  static Output OpenFile(const std::string& path);
+  // Opens `path` for writing. A regular file, or a file that does not exist
+  // yet, is written to a new file beside it that Commit() renames over
+  // `path`: until then, and for good when the Output goes without Commit(),
+  // `path` keeps what it held. Anything else (a terminal, a pipe, /dev/null),
+  // and any file when `stream` is set (a live feed read while it grows), is
+  // opened with truncation and written directly. Throws IoError.
+  static Output OpenFile(const std::string& path, bool stream = false);
   ~Output();
   Output(Output&& other) noexcept;
   Output& operator=(Output&&) = delete;
@@ -44,6 +49,9 @@ class Output {
   void EndRow();
   // Writes out everything buffered. Throws IoError.
   void Flush();
+  // Flushes, and puts a file written beside its path in its place. Throws
+  // IoError.
+  void Commit();
   // Flush() on a live destination (anything but a regular file); to be called
   // before the input is waited for. Throws IoError.
   void FlushLive() {
@@ -57,6 +65,8 @@ class Output {
   static constexpr std::size_t kBlock = 1 << 16;
   int fd_;
   bool owned_ = false;
+  std::string temp_;       // the file written beside target_, until Commit()
+  std::string target_;     // the file it replaces: the path, a symbolic link followed
   bool live_ = false;      // not a regular file
   bool per_row_ = false;   // a terminal
   std::string name_;

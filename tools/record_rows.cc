@@ -259,6 +259,22 @@ void AppendVisible(std::string& out, std::string_view text, std::size_t limit) {
   if (cut) out += "...";
 }
 
+void AppendReadable(std::string& out, std::string_view text, std::size_t limit) {
+  const bool cut = text.size() > limit;
+  for (char c : text.substr(0, limit)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b <= 0x7e) {
+      out += c;
+    } else if (b < 0xA0) {
+      out += "\xC2\xB7";  // U+00B7 MIDDLE DOT
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  if (cut) out += "...";
+}
+
 void RecordWriter::Header() {
   if (format_ != RowFormat::kCsv) return;
   out_.Write(kRecordColumns);
@@ -301,6 +317,7 @@ std::string_view RejectWriter::StatusWord(RejectKind kind) {
     case RejectKind::kRejected: return "rejected";
     case RejectKind::kBuffered: return "incomplete";
     case RejectKind::kDropped: return "dropped";
+    case RejectKind::kSkipped: return "skipped";
   }
   return "rejected";
 }
@@ -316,6 +333,8 @@ std::string_view RejectWriter::Reason(const Reject& reject) {
              "record waiting for its next line";
     case RejectKind::kDropped:
       return "an empty line that starts the next record; the carried-over line is dropped when empty";
+    case RejectKind::kSkipped:
+      return "starts no call";
   }
   return "";
 }
@@ -328,18 +347,19 @@ void RejectWriter::Header() {
 }
 
 template <RowFormat kFormat>
-void WriteRejectRow(std::string& out, const Reject& reject, std::string_view input, std::string& scratch) {
+void WriteRejectRow(std::string& out, const Reject& reject, std::string_view input, std::string_view reason,
+                    std::string& scratch) {
   RowBuilder<kFormat> row(out);
   row.Text("input", input);
   row.Number("first_line", static_cast<int64_t>(reject.lines.first));
   row.Number("last_line", static_cast<int64_t>(reject.lines.last));
   row.Plain("status", RejectWriter::StatusWord(reject.kind));
-  if (reject.kind == RejectKind::kRejected) {
+  if (reject.kind == RejectKind::kRejected || reject.kind == RejectKind::kSkipped) {
     row.Number("error", reject.error_code);
   } else {
     row.Null("error");
   }
-  row.Text("reason", RejectWriter::Reason(reject));
+  row.Text("reason", reason.empty() ? RejectWriter::Reason(reject) : reason);
   scratch.clear();
   if constexpr (kFormat == RowFormat::kCsv) {
     AppendVisible(scratch, reject.first_text, kRejectTextLimit);
@@ -351,11 +371,11 @@ void WriteRejectRow(std::string& out, const Reject& reject, std::string_view inp
   row.End();
 }
 
-void RejectWriter::Write(const Reject& reject, std::string_view input) {
+void RejectWriter::Write(const Reject& reject, std::string_view input, std::string_view reason) {
   if (format_ == RowFormat::kCsv) {
-    WriteRejectRow<RowFormat::kCsv>(out_.buffer(), reject, input, scratch_);
+    WriteRejectRow<RowFormat::kCsv>(out_.buffer(), reject, input, reason, scratch_);
   } else {
-    WriteRejectRow<RowFormat::kJsonl>(out_.buffer(), reject, input, scratch_);
+    WriteRejectRow<RowFormat::kJsonl>(out_.buffer(), reject, input, reason, scratch_);
   }
   out_.EndRow();
 }

@@ -52,6 +52,11 @@ void AppendFlagWords(std::string& out, uint32_t flags, char separator);
 // outside ' '..'~' and the backslash written as \xNN.
 void AppendVisible(std::string& out, std::string_view text, std::size_t limit);
 
+// Appends `text` cut to `limit` bytes ("..." marks a cut) for a person to
+// read, one column per byte: control bytes (0x00..0x1F, 0x7F..0x9F) become
+// a middle dot, bytes 0xA0..0xFF are read as Latin-1; all written as UTF-8.
+void AppendReadable(std::string& out, std::string_view text, std::size_t limit);
+
 class RecordWriter {
  public:
   RecordWriter(Output& out, RowFormat format, bool line_numbers)
@@ -70,7 +75,8 @@ class RejectWriter {
  public:
   RejectWriter(Output& out, RowFormat format) : out_(out), format_(format) {}
   void Header();
-  void Write(const Reject& reject, std::string_view input);
+  // Writes the row with `reason`, or with Reason(reject) when it is empty.
+  void Write(const Reject& reject, std::string_view input, std::string_view reason = {});
 
   // The status and reason words of a reject.
   static std::string_view StatusWord(RejectKind kind);

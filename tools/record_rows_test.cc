@@ -156,11 +156,11 @@ TEST(RejectWriter, Rows) {
     Reject in;
     std::string want_csv;
   } cases[] = {
-      {{RejectKind::kRejected, {3, 4}, 102, "CALL,1", nullptr, "", -1},
+      {{RejectKind::kRejected, {3, 4}, 102, "CALL,1", nullptr, "", -1, {}},
        "f,3,4,rejected,102,CHK2 marker did not match,\"CALL,1\"\n"},
-      {{RejectKind::kRejected, {7, 7}, 0, "--", nullptr, "", -1},
+      {{RejectKind::kRejected, {7, 7}, 0, "--", nullptr, "", -1, {}},
        "f,7,7,rejected,0,no call record (no reason recorded),--\n"},
-      {{RejectKind::kBuffered, {9, 10}, 0, "CALL", nullptr, "", -1},
+      {{RejectKind::kBuffered, {9, 10}, 0, "CALL", nullptr, "", -1, {}},
        "f,9,10,incomplete,,\"still buffered at the end of the input: an incomplete record, or a local or "
        "duty-call record waiting for its next line\",CALL\n"},
   };

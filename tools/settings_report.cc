@@ -499,6 +499,21 @@ std::vector<std::string> KnownSettingsKeys() {
   return out;
 }
 
+std::vector<std::string> SettingsWarnings(const std::string& file) {
+  const SectionKeys section = ListSectionKeys(ReadWholeFile(file, "settings file"), kSettingsSection);
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  DriverSettings s;
+  LoadDriverSettings(*env, file, s);
+  std::vector<RawValue> raws;
+  std::vector<std::string> warnings;
+  for (const KeyInfo& k : Keys()) {
+    raws.push_back(ReadRaw(*env, file, k.key));
+    KeyWarnings(k, raws.back(), s, warnings);
+  }
+  LayoutWarnings(s, file, section, raws, warnings);
+  return warnings;
+}
+
 int WriteSettingsReport(const std::string& file, Output& out) {
   const std::string content = ReadWholeFile(file, "settings file");
   const SectionKeys section = ListSectionKeys(content, kSettingsSection);

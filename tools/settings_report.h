@@ -31,6 +31,10 @@ SectionKeys ListSectionKeys(std::string_view content, std::string_view section);
 // Every key the driver reads from section "pbx", in its order of reading.
 std::vector<std::string> KnownSettingsKeys();
 
+// The warnings the report on `file` ends with, in the same order. Throws
+// IoError when the file cannot be read.
+std::vector<std::string> SettingsWarnings(const std::string& file);
+
 // Writes the report on `file` to `out`; returns the number of warnings.
 // Throws IoError when the file cannot be read.
 int WriteSettingsReport(const std::string& file, Output& out);

@@ -11,8 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace talvo::tool::testing {
 
@@ -91,7 +94,18 @@ RunResult RunTool(const std::vector<std::string>& args, std::string_view input, 
   int status = 0;
   ::waitpid(pid, &status, 0);
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (!args.empty() && args[0] == "decode") ExpectTallyAddsUp(r.err);
   return r;
+}
+
+std::optional<Tally> ExpectTallyAddsUp(std::string_view err) {
+  static const std::regex kSummary(
+      R"(talvo: (\d+) lines? read from \d+ inputs? = (\d+) in records \+ (\d+) rejected \+ (\d+) skipped\n)");
+  std::match_results<std::string_view::const_iterator> m;
+  if (!std::regex_search(err.begin(), err.end(), m, kSummary)) return std::nullopt;
+  const Tally t{std::stoull(m[1]), std::stoull(m[2]), std::stoull(m[3]), std::stoull(m[4])};
+  EXPECT_EQ(t.read, t.in_records + t.rejected + t.skipped) << m[0];
+  return t;
 }
 
 std::string TestData(std::string_view name) { return std::string(TALVO_TOOL_TESTDATA) + "/" + std::string(name); }

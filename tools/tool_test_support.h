@@ -2,6 +2,8 @@
 #ifndef TALVO_TOOLS_TOOL_TEST_SUPPORT_H_
 #define TALVO_TOOLS_TOOL_TEST_SUPPORT_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +19,18 @@ struct RunResult {
 };
 
 // Runs talvo with `args`, feeding `input` on standard input, in directory
-// `cwd` (a new empty one when not given).
+// `cwd` (a new empty one when not given). A decode's summary is checked with
+// ExpectTallyAddsUp.
 RunResult RunTool(const std::vector<std::string>& args, std::string_view input = {},
                   const std::string& cwd = {});
+
+// When `err` holds a decode summary, expects its first line to add up: lines
+// read = lines in records + rejected + skipped. Returns the four numbers, or
+// nothing without a summary.
+struct Tally {
+  uint64_t read = 0, in_records = 0, rejected = 0, skipped = 0;
+};
+std::optional<Tally> ExpectTallyAddsUp(std::string_view err);
 
 // A path under tools/testdata.
 std::string TestData(std::string_view name);
