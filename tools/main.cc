@@ -11,6 +11,7 @@
 
 #include "talvo/driver.h"
 #include "tools/decode_command.h"
+#include "tools/layouts_command.h"
 #include "tools/output.h"
 #include "tools/settings_report.h"
 #include "tools/table_command.h"
@@ -37,8 +38,8 @@ std::string ParseFailure(const CLI::App& app, const CLI::ParseError& e) {
 }
 
 int Run(int argc, char** argv) {
-  CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, checks settings and\n"
-               "builds conversion tables.",
+  CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, checks settings,\n"
+               "builds conversion tables and lists the PBX layouts that come with it.",
                "talvo"};
   app.set_version_flag("--version", VersionText());
   app.require_subcommand(1);
@@ -89,6 +90,7 @@ int Run(int argc, char** argv) {
                        "Add the input and its line numbers to every record row");
   decode_cmd->add_flag("-q,--quiet", decode.quiet, "No summary at the end");
   decode_cmd->add_option("inputs", decode.inputs, "Report files; - or none for standard input")->type_name("FILE");
+  talvo::tool::AddLayoutOption(*decode_cmd, "--settings", decode.settings);
 
   CLI::App* table_cmd = app.add_subcommand("table", "Conversion table (QUORCNVT.INT) tools");
   table_cmd->require_subcommand(1);
@@ -108,6 +110,11 @@ int Run(int argc, char** argv) {
   CLI::App* settings_cmd = app.add_subcommand("settings", "Show what the driver makes of a settings file");
   settings_cmd->add_option("file", settings_file, "Settings file")->required()->type_name("FILE");
   settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
+  talvo::tool::AddLayoutOption(*settings_cmd, "file", settings_file);
+
+  std::string layout_name;
+  CLI::App* layouts_show_cmd = nullptr;
+  CLI::App* layouts_cmd = talvo::tool::AddLayoutsCommand(app, layout_name, &layouts_show_cmd);
 
   try {
     app.parse(argc, argv);
@@ -126,6 +133,8 @@ int Run(int argc, char** argv) {
   }
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
   if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
+  if (layouts_show_cmd->parsed()) return talvo::tool::RunLayoutsShow(layout_name, out);
+  if (layouts_cmd->parsed()) return talvo::tool::RunLayoutsList(out, err);
   if (settings_cmd->parsed()) {
     const int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
     return settings_strict && warnings > 0 ? 1 : 0;
