@@ -34,7 +34,7 @@ void BM_LoadDriverSettings(benchmark::State& state) {
     benchmark::DoNotOptimize(LoadDriverSettings(*env, SampleFile(), settings));
     benchmark::ClobberMemory();
   }
-  if (settings.LineCount != 2) state.SkipWithError("sample file not read");
+  if (settings.line_count != 2) state.SkipWithError("sample file not read");
 }
 BENCHMARK(BM_LoadDriverSettings)->Unit(benchmark::kMicrosecond);
 

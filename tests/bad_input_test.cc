@@ -376,11 +376,11 @@ TEST_F(BadInputTest, SixLineCallsCutShort) {
 
 // The settings fields that tell one load from another.
 std::string Summary(const DriverSettings& s) {
-  return "lines=" + std::to_string(s.LineCount) + " ext=" + std::to_string(s.ExtCol) + "/" +
-         std::to_string(s.ExtLen) + " num=" + std::to_string(s.NumCol) + "/" + std::to_string(s.NumLen) +
-         " chk1=" + std::to_string(s.Chk[0].Col) + ":" + std::string(s.Chk[0].Text.view()) +
-         " tg_base=" + std::string(s.TgBase.view()) + " layout=" + std::to_string(static_cast<int>(s.TimeLayout)) +
-         " mult=" + std::to_string(s.PulsesMult) + " dc_ext_chk=" + std::to_string(s.DcExtChk);
+  return "lines=" + std::to_string(s.line_count) + " ext=" + std::to_string(s.extension_column) + "/" +
+         std::to_string(s.extension_width) + " num=" + std::to_string(s.number_column) + "/" + std::to_string(s.number_width) +
+         " chk1=" + std::to_string(s.markers[0].column) + ":" + std::string(s.markers[0].text.view()) +
+         " tg_base=" + std::string(s.trunk_group_base.view()) + " layout=" + std::to_string(static_cast<int>(s.time_layout)) +
+         " mult=" + std::to_string(s.pulses_multiplier);
 }
 
 std::string LoadedSummary(Driver& driver, int32_t handle) {
@@ -471,11 +471,11 @@ TEST_F(BadInputTest, SettingsFilesTooBigForTheirKind) {
   };
   const Case cases[] = {
       {"10,000 keys", many,
-       "lines=1 ext=26/4 num=31/20 chk1=10:: tg_base= layout=1 mult=1 dc_ext_chk=1", kCallDump},
+       "lines=1 ext=26/4 num=31/20 chk1=10:: tg_base= layout=1 mult=1", kCallDump},
       // Only the first 20 characters of a position count ("20" and blanks);
       // a text keeps its first 6; a number too long for 32 bits is 0, then 1.
       {"5,000-character values", long_values,
-       "lines=1 ext=26/4 num=31/20 chk1=10:: tg_base=111111 layout=1 mult=1 dc_ext_chk=1",
+       "lines=1 ext=26/4 num=31/20 chk1=10:: tg_base=111111 layout=1 mult=1",
        "ext=215 ext2= tg=111111 trunk=3 start=13:05:07 dur=95 ring=0 pulses=0 flags=out "
        "number=0521234567 account= tcode= date=260315 index=-1"},
   };

@@ -120,7 +120,7 @@ TEST(TalvoSettings, PrintsEveryKeyWithItsValue) {
       {"TIMEMM_POS          \"11\"                    column 11, line 1 (of TIMEHH_POS)\n"},
       {"ORG_EXT_POS         -                       not in the report\n"},
       {"PULSES_MULT         -                       1\n"},
-      {"DC_EXT_CHK          -                       yes\n"},
+      {"DC_EXT_CHK          -                       no effect\n"},
       {"CHK1_STR            \":\"                     \":\"\n"},
       {"LineCount: 1 (a call spans 1 line)\n"},
       {"TimeLayout: 1 (start time and duration)\n"},

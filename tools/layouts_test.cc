@@ -119,7 +119,7 @@ TEST_P(LayoutSample, DecodesToExpected) {
   env.use_system_profiles = true;  // the settings copy on disk; no QUORCNVT.INT
   DriverSettings driver_settings;
   LoadDriverSettings(env, settings_copy, driver_settings);
-  EXPECT_EQ(driver_settings.LineCount, header.lines) << ini.string() << ": lines-per-call";
+  EXPECT_EQ(driver_settings.line_count, header.lines) << ini.string() << ": lines-per-call";
 
   const fs::path sample = kFolder / "samples" / (name + ".txt");
   ASSERT_TRUE(fs::is_regular_file(sample)) << "no sample report " << sample;

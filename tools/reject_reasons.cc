@@ -66,8 +66,8 @@ long LeadingNumber(std::string_view text) {
 // True iff the marker passes on `line`: it tests nothing, or its text stands
 // at its column, letter case significant.
 bool Shows(std::string_view line, const CheckEntry& marker) {
-  if (marker.Col == 0 || marker.Text.empty()) return true;
-  return Cut(line, marker.Col, static_cast<unsigned>(marker.Text.view().size())) == marker.Text.view();
+  if (marker.column == 0 || marker.text.empty()) return true;
+  return Cut(line, marker.column, static_cast<unsigned>(marker.text.view().size())) == marker.text.view();
 }
 
 bool BlankAt(std::string_view line, unsigned column) {
@@ -86,15 +86,15 @@ std::string Columns(unsigned first, unsigned last) {
 }
 
 std::string MarkerFailure(std::string_view name, const CheckEntry& marker) {
-  return std::string(name) + " " + Quoted(marker.Text.view()) + " is not at column " + std::to_string(marker.Col);
+  return std::string(name) + " " + Quoted(marker.text.view()) + " is not at column " + std::to_string(marker.column);
 }
 
 // The line-1 tests of `markers` in words ("\"/\" at column 3").
 template <std::size_t N>
 void MarkerWords(const std::array<CheckEntry, N>& markers, unsigned line, std::vector<std::string>& out) {
   for (const CheckEntry& m : markers) {
-    if (m.Line == line && m.Col != 0 && !m.Text.empty()) {
-      out.push_back(Quoted(m.Text.view()) + " at column " + std::to_string(m.Col));
+    if (m.line == line && m.column != 0 && !m.text.empty()) {
+      out.push_back(Quoted(m.text.view()) + " at column " + std::to_string(m.column));
     }
   }
 }
@@ -112,17 +112,17 @@ std::string JoinWords(const std::vector<std::string>& words) {
 
 RejectExplainer::CallKind RejectExplainer::KindStartedBy(std::string_view line) const {
   bool normal = true;
-  for (const CheckEntry& c : s_.Chk) normal = normal && (c.Line != 1 || Shows(line, c));
-  for (const BlankEntry& b : s_.Spc) normal = normal && (b.Line != 1 || BlankAt(line, b.Col));
+  for (const CheckEntry& c : s_.markers) normal = normal && (c.line != 1 || Shows(line, c));
+  for (const BlankEntry& b : s_.blank_columns) normal = normal && (b.line != 1 || BlankAt(line, b.column));
   if (normal) return CallKind::kNormal;
-  if (s_.LocalCalls) {
+  if (s_.local_calls) {
     bool local = true;
-    for (const CheckEntry& c : s_.LclChk) local = local && (c.Line != 1 || Shows(line, c));
+    for (const CheckEntry& c : s_.local_markers) local = local && (c.line != 1 || Shows(line, c));
     if (local) return CallKind::kLocal;
   }
-  if (s_.DutyCall) {
-    bool duty = s_.DcSpc1Line != 1 || BlankAt(line, s_.DcSpc1Col);
-    for (const CheckEntry& c : s_.DcChk) duty = duty && (c.Line != 1 || Shows(line, c));
+  if (s_.duty_calls) {
+    bool duty = s_.duty_blank_line != 1 || BlankAt(line, s_.duty_blank_column);
+    for (const CheckEntry& c : s_.duty_markers) duty = duty && (c.line != 1 || Shows(line, c));
     if (duty) return CallKind::kDuty;
   }
   return CallKind::kNone;
@@ -133,9 +133,9 @@ RejectExplanation RejectExplainer::FailedContinuation(CallKind kind, std::size_t
   const auto markers = [&](std::string_view stem, const auto& entries) -> RejectExplanation {
     for (std::size_t n = 0; n < entries.size(); ++n) {
       const CheckEntry& c = entries[n];
-      if (c.Line != number || Shows(text, c)) continue;
-      return Field(MarkerFailure(std::string(stem) + std::to_string(n + 1), c), c.Line,
-                   {{c.Col, static_cast<unsigned>(c.Text.view().size())}});
+      if (c.line != number || Shows(text, c)) continue;
+      return Field(MarkerFailure(std::string(stem) + std::to_string(n + 1), c), c.line,
+                   {{c.column, static_cast<unsigned>(c.text.view().size())}});
     }
     return {};
   };
@@ -146,17 +146,17 @@ RejectExplanation RejectExplainer::FailedContinuation(CallKind kind, std::size_t
   RejectExplanation out;
   switch (kind) {
     case CallKind::kNormal:
-      out = markers("CHK", s_.Chk);
-      for (std::size_t n = 0; n < s_.Spc.size() && out.reason.empty(); ++n) {
-        out = blank("SPC" + std::to_string(n + 1), s_.Spc[n].Line, s_.Spc[n].Col);
+      out = markers("CHK", s_.markers);
+      for (std::size_t n = 0; n < s_.blank_columns.size() && out.reason.empty(); ++n) {
+        out = blank("SPC" + std::to_string(n + 1), s_.blank_columns[n].line, s_.blank_columns[n].column);
       }
       break;
     case CallKind::kLocal:
-      out = markers("LCL_CHK", s_.LclChk);
+      out = markers("LCL_CHK", s_.local_markers);
       break;
     case CallKind::kDuty:
-      out = markers("DC_CHK", s_.DcChk);
-      if (out.reason.empty()) out = blank("DC_SPC1", s_.DcSpc1Line, s_.DcSpc1Col);
+      out = markers("DC_CHK", s_.duty_markers);
+      if (out.reason.empty()) out = blank("DC_SPC1", s_.duty_blank_line, s_.duty_blank_column);
       break;
     case CallKind::kNone:
       break;
@@ -174,58 +174,58 @@ RejectExplanation RejectExplainer::ForCode(const Reject& r) const {
     return Field("PRV_CHK" + std::to_string(n) +
                      " did not match, which refuses nothing; the call was refused by the extension check "
                      "(no extension, or not letters and digits)",
-                 s.ExtLine, {{s.ExtCol, s.ExtLen}});
+                 s.extension_line, {{s.extension_column, s.extension_width}});
   };
   switch (code) {
     case TALVO_ERR_CALL_DATE:
-      if (s.MonthCol == 0) return Field("call date invalid (day of the year)", s.JulianLine, {{s.JulianCol, 3}});
-      return Field("call date invalid", s.MonthLine, {{s.DayCol, 2}, {s.MonthCol, 2}, {s.YearCol, 2}});
+      if (s.month_column == 0) return Field("call date invalid (day of the year)", s.day_of_year_line, {{s.day_of_year_column, 3}});
+      return Field("call date invalid", s.date_line, {{s.day_column, 2}, {s.month_column, 2}, {s.year_column, 2}});
     case TALVO_ERR_START_TIME_L1:
     case TALVO_ERR_START_TIME_L2:
     case TALVO_ERR_START_TIME_L3:
-      return Field("start time invalid", s.TimeHhLine,
-                   {{s.TimeHhCol, 2}, {s.TimeMmCol, 2}, {s.TimeSsCol, 2}, {s.AmPmCol, 2}});
+      return Field("start time invalid", s.start_line,
+                   {{s.start_hour_column, 2}, {s.start_minute_column, 2}, {s.start_second_column, 2}, {s.am_pm_column, 2}});
     case TALVO_ERR_DURATION_L1:
     case TALVO_ERR_DURATION_L4:
-      return Field("duration invalid", s.LenMmLine,
-                   {{s.LenHhCol, 2}, {s.LenMmCol, std::max<unsigned>(s.LenMmLen, 1)},
-                    {s.LenSsCol, std::max<unsigned>(s.LenSsLen, 1)}});
+      return Field("duration invalid", s.duration_line,
+                   {{s.duration_hours_column, 2}, {s.duration_minutes_column, std::max<unsigned>(s.duration_minutes_width, 1)},
+                    {s.duration_seconds_column, std::max<unsigned>(s.duration_seconds_width, 1)}});
     case TALVO_ERR_END_TIME_L3:
     case TALVO_ERR_END_TIME_L4:
-      return Field("end time invalid", s.EndHhLine, {{s.EndHhCol, 2}, {s.EndMmCol, 2}});
+      return Field("end time invalid", s.end_line, {{s.end_hour_column, 2}, {s.end_minute_column, 2}});
     case TALVO_ERR_END_SECONDS_L3:
     case TALVO_ERR_END_SECONDS_L4:
-      return Field("end seconds invalid", s.EndHhLine, {{s.EndSsCol, 2}});
+      return Field("end seconds invalid", s.end_line, {{s.end_second_column, 2}});
     case TALVO_ERR_INDEX:
-      return Field("INDEX field is not an integer", s.IndexLine, {{s.IndexCol, s.IndexLen}});
+      return Field("INDEX field is not an integer", s.index_line, {{s.index_column, s.index_width}});
     case TALVO_ERR_PULSES:
-      return Field("PULSES field is not a number", s.PulsesLine, {{s.PulsesCol, s.PulsesLen}});
+      return Field("PULSES field is not a number", s.pulses_line, {{s.pulses_column, s.pulses_width}});
     case TALVO_ERR_EXTENSION:
-      if (s.ExtCol == 0) return Words("no extension: EXT_POS is not set");
-      return Field("no extension, or extension not letters and digits", s.ExtLine, {{s.ExtCol, s.ExtLen}});
+      if (s.extension_column == 0) return Words("no extension: EXT_POS is not set");
+      return Field("no extension, or extension not letters and digits", s.extension_line, {{s.extension_column, s.extension_width}});
     case TALVO_ERR_LOCAL_DATE:
-      return Field("local call: date invalid", s.LclMonthLine,
-                   {{s.LclDayCol, 2}, {s.LclMonthCol, 2}, {s.LclYearCol, 2}});
+      return Field("local call: date invalid", s.local_date_line,
+                   {{s.local_day_column, 2}, {s.local_month_column, 2}, {s.local_year_column, 2}});
     case TALVO_ERR_LOCAL_TIME:
-      return Field("local call: start time invalid", s.LclTimeHhLine, {{s.LclTimeHhCol, 2}, {s.LclTimeMmCol, 2}});
+      return Field("local call: start time invalid", s.local_time_line, {{s.local_hour_column, 2}, {s.local_minute_column, 2}});
     case TALVO_ERR_LOCAL_NUMBER:
-      return Field("local call: no called extension", s.LclTerLine, {{s.LclTerCol, s.LclTerLen}});
+      return Field("local call: no called extension", s.local_called_line, {{s.local_called_column, s.local_called_width}});
     case TALVO_ERR_DUTY_DATE:
-      return Field("duty call: date invalid", s.DcMonthLine, {{s.DcDayCol, 2}, {s.DcMonthCol, 2}, {s.DcYearCol, 2}});
+      return Field("duty call: date invalid", s.duty_date_line, {{s.duty_day_column, 2}, {s.duty_month_column, 2}, {s.duty_year_column, 2}});
     case TALVO_ERR_DUTY_TIME:
-      return Field("duty call: start time invalid", s.DcTimeHhLine, {{s.DcTimeHhCol, 2}, {s.DcTimeMmCol, 2}});
+      return Field("duty call: start time invalid", s.duty_time_line, {{s.duty_hour_column, 2}, {s.duty_minute_column, 2}});
     case TALVO_ERR_DUTY_EXTENSION:
-      return Field("duty call: no extension", s.DcExtLine, {{s.DcExtCol, s.DcExtLen}});
+      return Field("duty call: no extension", s.duty_extension_line, {{s.duty_extension_column, s.duty_extension_width}});
     case TALVO_ERR_DUTY_CODE:
-      return Field("duty call: no code characters", s.DcTrn[0].Line,
-                   {{s.DcTrn[0].Col, 1}, {s.DcTrn[1].Col, 1}, {s.DcTrn[2].Col, 1}, {s.DcTrn[3].Col, 1}});
+      return Field("duty call: no code characters", s.duty_second_extension_characters[0].line,
+                   {{s.duty_second_extension_characters[0].column, 1}, {s.duty_second_extension_characters[1].column, 1}, {s.duty_second_extension_characters[2].column, 1}, {s.duty_second_extension_characters[3].column, 1}});
     case TALVO_ERR_EXT_RANGE_OR_PRV_CHK1: {
-      const std::string range = "EXT_RANGE_ST..EXT_RANGE_END (" + std::to_string(s.ExtRangeSt) + ".." +
-                                std::to_string(s.ExtRangeEnd) + ")";
-      const std::size_t at = s.ExtLine - 1u;
-      const long n = at < r.texts.size() ? LeadingNumber(Trim(Cut(r.texts[at], s.ExtCol, s.ExtLen))) : 0;
-      const bool outside = !s.SaveTrnkExt && (n < s.ExtRangeSt || n > s.ExtRangeEnd);
-      if (!s.PrvCalls || outside) return Field("extension outside " + range, s.ExtLine, {{s.ExtCol, s.ExtLen}});
+      const std::string range = "EXT_RANGE_ST..EXT_RANGE_END (" + std::to_string(s.extension_range_first) + ".." +
+                                std::to_string(s.extension_range_last) + ")";
+      const std::size_t at = s.extension_line - 1u;
+      const long n = at < r.texts.size() ? LeadingNumber(Trim(Cut(r.texts[at], s.extension_column, s.extension_width))) : 0;
+      const bool outside = !s.keep_foreign_extensions && (n < s.extension_range_first || n > s.extension_range_last);
+      if (!s.private_calls || outside) return Field("extension outside " + range, s.extension_line, {{s.extension_column, s.extension_width}});
       return prv_refused(1);
     }
     case TALVO_ERR_PRV_CHK2:
@@ -233,23 +233,23 @@ RejectExplanation RejectExplainer::ForCode(const Reject& r) const {
     case TALVO_ERR_PRV_CHK4:
       return prv_refused(code - TALVO_ERR_PRV_CHK2 + 2);
     case TALVO_ERR_RING_TIME:
-      return Field("ring time invalid", s.RingSsLine,
-                   {{s.RingMmCol, std::max<unsigned>(s.RingMmLen, 1)}, {s.RingSsCol, std::max<unsigned>(s.RingSsLen, 1)}});
+      return Field("ring time invalid", s.ring_line,
+                   {{s.ring_minutes_column, std::max<unsigned>(s.ring_minutes_width, 1)}, {s.ring_seconds_column, std::max<unsigned>(s.ring_seconds_width, 1)}});
     case TALVO_ERR_NONE:
       return Words("the call was refused without a recorded reason");
     default:
       break;
   }
   if (code >= TALVO_ERR_CHK1 && code <= TALVO_ERR_CHK6) {
-    const CheckEntry& c = s.Chk[static_cast<std::size_t>(code - TALVO_ERR_CHK1)];
-    return Field(MarkerFailure("CHK" + std::to_string(code - TALVO_ERR_CHK1 + 1), c), c.Line,
-                 {{c.Col, static_cast<unsigned>(c.Text.view().size())}});
+    const CheckEntry& c = s.markers[static_cast<std::size_t>(code - TALVO_ERR_CHK1)];
+    return Field(MarkerFailure("CHK" + std::to_string(code - TALVO_ERR_CHK1 + 1), c), c.line,
+                 {{c.column, static_cast<unsigned>(c.text.view().size())}});
   }
   if (code >= TALVO_ERR_SPC1 && code <= TALVO_ERR_SPC6) {
-    const BlankEntry& b = s.Spc[static_cast<std::size_t>(code - TALVO_ERR_SPC1)];
-    return Field("SPC" + std::to_string(code - TALVO_ERR_SPC1 + 1) + ": column " + std::to_string(b.Col) +
+    const BlankEntry& b = s.blank_columns[static_cast<std::size_t>(code - TALVO_ERR_SPC1)];
+    return Field("SPC" + std::to_string(code - TALVO_ERR_SPC1 + 1) + ": column " + std::to_string(b.column) +
                      " is not blank",
-                 b.Line, {{b.Col, 1}});
+                 b.line, {{b.column, 1}});
   }
   return Words(std::string(ErrorWords(code)));
 }
@@ -261,11 +261,11 @@ RejectExplanation RejectExplainer::AtBuffered(const Reject& r) const {
     return Words(std::string("the input ended while this ") + (kind == CallKind::kLocal ? "local" : "duty") +
                  " call waited for the next line, which closes it");
   }
-  if (kind == CallKind::kNormal && n < s_.LineCount) {
+  if (kind == CallKind::kNormal && n < s_.line_count) {
     std::vector<std::string> wanted;
-    MarkerWords(s_.Chk, static_cast<unsigned>(n + 1), wanted);
+    MarkerWords(s_.markers, static_cast<unsigned>(n + 1), wanted);
     std::string reason = "the input ended before line " + std::to_string(n + 1) + " of " +
-                         std::to_string(s_.LineCount) + " of the call";
+                         std::to_string(s_.line_count) + " of the call";
     if (!wanted.empty()) reason += " (a line that shows " + JoinWords(wanted) + ")";
     return Words(std::move(reason));
   }
@@ -298,9 +298,9 @@ RejectExplanation RejectExplainer::Explain(const Reject& r) const {
 
 std::string RejectExplainer::CallStartWords() const {
   std::vector<std::string> normal;
-  MarkerWords(s_.Chk, 1, normal);
-  for (const BlankEntry& b : s_.Spc) {
-    if (b.Line == 1 && b.Col != 0) normal.push_back("a blank at column " + std::to_string(b.Col));
+  MarkerWords(s_.markers, 1, normal);
+  for (const BlankEntry& b : s_.blank_columns) {
+    if (b.line == 1 && b.column != 0) normal.push_back("a blank at column " + std::to_string(b.column));
   }
   std::string out = normal.empty() ? "every line starts a call (no CHK or SPC test on line 1)"
                                    : "a call line shows " + JoinWords(normal);
@@ -311,8 +311,8 @@ std::string RejectExplainer::CallStartWords() const {
     out += what;
     out += words.empty() ? std::string(" line: any line") : " line shows " + JoinWords(words);
   };
-  if (s_.LocalCalls) other("local call", s_.LclChk);
-  if (s_.DutyCall) other("duty call", s_.DcChk);
+  if (s_.local_calls) other("local call", s_.local_markers);
+  if (s_.duty_calls) other("duty call", s_.duty_markers);
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include "config/driver_settings.h"
 #include "config/profile_reader.h"
 #include "config/load_settings.h"
+#include "config/settings_keys.h"
 #include "platform/env.h"
 #include "tools/files.h"
 #include "tools/record_rows.h"
@@ -32,6 +33,7 @@ enum class KeyKind {
   kYesNo,
   kText,
   kIndexBase,
+  kIgnored,     // accepted, has no effect
 };
 
 struct KeyInfo {
@@ -48,179 +50,76 @@ struct KeyInfo {
   std::string enabled_by;  // marker keys: the switch that puts them in force
 };
 
-ByteOf Field(Byte f) {
-  return [f](const S& s) { return static_cast<unsigned>(s.*f); };
-}
-
-KeyInfo Pair(std::string key, ByteOf col, ByteOf line, std::string enabled_by = {}) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = KeyKind::kPair;
-  k.column = std::move(col);
-  k.line = std::move(line);
-  k.enabled_by = std::move(enabled_by);
-  return k;
-}
-KeyInfo Pair(std::string key, Byte col, Byte line) { return Pair(std::move(key), Field(col), Field(line)); }
-KeyInfo Column(std::string key, Byte col, Byte line, std::string carrier, KeyKind kind = KeyKind::kColumn) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = kind;
-  k.column = Field(col);
-  k.line = Field(line);
-  k.carrier = std::move(carrier);
-  return k;
-}
-KeyInfo Length(std::string key, Byte f, KeyKind kind = KeyKind::kLength) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = kind;
-  k.number = Field(f);
-  return k;
-}
-KeyInfo Number(std::string key, int32_t S::*f) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = KeyKind::kNumber;
-  k.whole = [f](const S& s) { return s.*f; };
-  return k;
-}
-KeyInfo YesNo(std::string key, bool S::*f, bool default_yes) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = KeyKind::kYesNo;
-  k.flag = [f](const S& s) { return s.*f; };
-  k.default_yes = default_yes;
-  return k;
-}
-KeyInfo Text(std::string key, std::function<std::string(const S&)> f, std::string enabled_by = {}) {
-  KeyInfo k;
-  k.key = std::move(key);
-  k.kind = KeyKind::kText;
-  k.text = std::move(f);
-  k.enabled_by = std::move(enabled_by);
-  return k;
-}
-
-// The marker entries <stem>n_POS and <stem>n_STR of one group.
-template <std::size_t N>
-void Markers(std::vector<KeyInfo>& keys, const std::string& stem, std::array<CheckEntry, N> S::*entries,
-             const std::string& enabled_by) {
-  for (std::size_t n = 0; n < N; ++n) {
-    const std::string base = stem + std::to_string(n + 1);
-    keys.push_back(Pair(
-        base + "_POS", [entries, n](const S& s) { return static_cast<unsigned>((s.*entries)[n].Col); },
-        [entries, n](const S& s) { return static_cast<unsigned>((s.*entries)[n].Line); }, enabled_by));
-    keys.push_back(Text(
-        base + "_STR", [entries, n](const S& s) { return std::string((s.*entries)[n].Text.view()); }, enabled_by));
+// The report's view of each key of the table: its kind and how to read the
+// value the driver keeps for it.
+std::vector<KeyInfo> BuildKeys() {
+  std::vector<KeyInfo> keys;
+  for (const FileKey& f : FileKeys()) {
+    const SettingsKey* row = &f.row[0];
+    const std::size_t n = f.entry;
+    KeyInfo k;
+    k.key = f.name;
+    k.enabled_by = std::string(row->switched_by);
+    k.carrier = std::string(row->line_of);
+    if (row->entry != nullptr) {
+      // A group's entry is reached through a copy: the table hands out pointers.
+      k.kind = f.is_text ? KeyKind::kText : KeyKind::kPair;
+      k.column = [row, n](const S& s) { S copy = s; return unsigned{*row->entry(copy, n).column}; };
+      k.line = [row, n](const S& s) { S copy = s; return unsigned{*row->entry(copy, n).line}; };
+      k.text = [row, n](const S& s) { S copy = s; return std::string(row->entry(copy, n).text->view()); };
+      keys.push_back(std::move(k));
+      continue;
+    }
+    const auto byte = [row](const S& s) { return unsigned{s.*row->column}; };
+    switch (row->form) {
+      case KeyForm::kPosition:
+        k.kind = KeyKind::kPair;
+        k.column = byte;
+        k.line = [row](const S& s) { return unsigned{s.*row->line}; };
+        break;
+      case KeyForm::kColumn:
+      case KeyForm::kByteColumn:
+        k.kind = row->form == KeyForm::kColumn ? KeyKind::kColumn : KeyKind::kByteColumn;
+        k.column = byte;
+        k.line = [row](const S& s) { return unsigned{s.*row->line}; };
+        break;
+      case KeyForm::kWidth:
+      case KeyForm::kByteWidth:
+        k.kind = row->form == KeyForm::kWidth ? KeyKind::kLength : KeyKind::kByteNumber;
+        k.number = byte;
+        break;
+      case KeyForm::kNumber:
+        k.kind = KeyKind::kNumber;
+        k.whole = [row](const S& s) { return s.*row->number; };
+        break;
+      case KeyForm::kYesNo:
+        k.kind = KeyKind::kYesNo;
+        k.flag = [row](const S& s) { return s.*row->flag; };
+        k.default_yes = row->default_flag;
+        break;
+      case KeyForm::kTrunkGroupBase:
+        k.kind = KeyKind::kText;
+        k.text = [](const S& s) { return std::string(s.trunk_group_base.view()); };
+        break;
+      case KeyForm::kExtensionPrefix:
+        k.kind = KeyKind::kText;
+        k.text = [](const S& s) { return std::string(s.extension_prefix.view()); };
+        break;
+      case KeyForm::kIndexBase:
+        k.kind = KeyKind::kIndexBase;
+        break;
+      default:
+        k.kind = KeyKind::kIgnored;
+        break;
+    }
+    keys.push_back(std::move(k));
   }
+  return keys;
 }
 
 // Every key in the order DrvInitDriver reads it.
 const std::vector<KeyInfo>& Keys() {
-  static const std::vector<KeyInfo> keys = [] {
-    std::vector<KeyInfo> k;
-    k.push_back(Pair("EXT_POS", &S::ExtCol, &S::ExtLine));
-    k.push_back(Length("EXT_LEN", &S::ExtLen));
-    k.push_back(Pair("ORG_EXT_POS", &S::OrgExtCol, &S::OrgExtLine));
-    k.push_back(Length("ORG_EXT_LEN", &S::OrgExtLen));
-    k.push_back(Number("EXT_RANGE_ST", &S::ExtRangeSt));
-    k.push_back(Number("EXT_RANGE_END", &S::ExtRangeEnd));
-    k.push_back(YesNo("SAVE_TRNK_EXT", &S::SaveTrnkExt, false));
-    k.push_back(Text("EXT_PREFIX", [](const S& s) { return std::string(s.ExtPrefix.view()); }));
-    k.push_back(YesNo("EXT_LEAD_ZERO", &S::ExtLeadZero, false));
-    k.push_back(Pair("ACCOUNT_POS", &S::AccountCol, &S::AccountLine));
-    k.push_back(Length("ACCOUNT_LEN", &S::AccountLen));
-    k.push_back(YesNo("ACCOUNT_LZERO", &S::AccountLzero, false));
-    k.push_back(YesNo("ACCOUNT_EXT", &S::AccountExt, false));
-    k.push_back(Column("YEAR_POS", &S::YearCol, &S::MonthLine, "MONTH_POS"));
-    k.push_back(Pair("MONTH_POS", &S::MonthCol, &S::MonthLine));
-    k.push_back(Column("DAY_POS", &S::DayCol, &S::MonthLine, "MONTH_POS"));
-    k.push_back(Pair("JULIAN_POS", &S::JulianCol, &S::JulianLine));
-    k.push_back(YesNo("DATE_END", &S::DateEnd, false));
-    k.push_back(Pair("TIMEHH_POS", &S::TimeHhCol, &S::TimeHhLine));
-    k.push_back(Column("TIMEMM_POS", &S::TimeMmCol, &S::TimeHhLine, "TIMEHH_POS"));
-    k.push_back(Column("TIMESS_POS", &S::TimeSsCol, &S::TimeHhLine, "TIMEHH_POS"));
-    k.push_back(Column("AMPM_POS", &S::AmPmCol, &S::TimeHhLine, "TIMEHH_POS"));
-    k.push_back(Pair("ENDHH_POS", &S::EndHhCol, &S::EndHhLine));
-    k.push_back(Column("ENDMM_POS", &S::EndMmCol, &S::EndHhLine, "ENDHH_POS"));
-    k.push_back(Column("ENDSS_POS", &S::EndSsCol, &S::EndHhLine, "ENDHH_POS"));
-    k.push_back(Column("LENHH_POS", &S::LenHhCol, &S::LenMmLine, "LENMM_POS"));
-    k.push_back(Pair("LENMM_POS", &S::LenMmCol, &S::LenMmLine));
-    k.push_back(Length("LENMM_LEN", &S::LenMmLen));
-    k.push_back(Column("LENSS_POS", &S::LenSsCol, &S::LenMmLine, "LENMM_POS"));
-    k.push_back(Length("LENSS_LEN", &S::LenSsLen, KeyKind::kByteNumber));
-    k.push_back(YesNo("PEGS_COUNT", &S::PegsCount, false));
-    k.push_back(Column("RINGMM_POS", &S::RingMmCol, &S::RingSsLine, "RINGSS_POS"));
-    k.push_back(Length("RINGMM_LEN", &S::RingMmLen));
-    k.push_back(Pair("RINGSS_POS", &S::RingSsCol, &S::RingSsLine));
-    k.push_back(Length("RINGSS_LEN", &S::RingSsLen));
-    Markers(k, "CHK", &S::Chk, "");
-    for (std::size_t n = 0; n < 6; ++n) {
-      k.push_back(Pair(
-          "SPC" + std::to_string(n + 1) + "_POS", [n](const S& s) { return static_cast<unsigned>(s.Spc[n].Col); },
-          [n](const S& s) { return static_cast<unsigned>(s.Spc[n].Line); }));
-    }
-    k.push_back(Pair("NUM_POS", &S::NumCol, &S::NumLine));
-    k.push_back(Length("NUM_LEN", &S::NumLen));
-    k.push_back(Pair("CLI_POS", &S::CliCol, &S::CliLine));
-    k.push_back(Length("CLI_LEN", &S::CliLen));
-    k.push_back(Pair("ALUMA_POS", &S::AlumaCol, &S::AlumaLine));
-    k.push_back(Length("ALUMA_LEN", &S::AlumaLen));
-    k.push_back(Pair("OREK_POS", &S::OrekCol, &S::OrekLine));
-    k.push_back(Length("OREK_LEN", &S::OrekLen));
-    k.push_back(Text("TG_BASE", [](const S& s) { return std::string(s.TgBase.view()); }));
-    k.push_back(YesNo("USE_TG_BASE_AS_STR", &S::UseTgBaseAsStr, false));
-    k.push_back(Pair("PULSES_POS", &S::PulsesCol, &S::PulsesLine));
-    k.push_back(Length("PULSES_LEN", &S::PulsesLen));
-    k.push_back(Number("PULSES_MULT", &S::PulsesMult));
-    k.push_back(Pair("INDEX_POS", &S::IndexCol, &S::IndexLine));
-    k.push_back(Length("INDEX_LEN", &S::IndexLen));
-    KeyInfo index_base;
-    index_base.key = "INDEX_BASE";
-    index_base.kind = KeyKind::kIndexBase;
-    k.push_back(index_base);
-    k.push_back(Pair("TCODE_POS", &S::TcodeCol, &S::TcodeLine));
-    k.push_back(Length("TCODE_LEN", &S::TcodeLen));
-    k.push_back(Pair("DISA_POS", &S::DisaCol, &S::DisaLine));
-    k.push_back(Length("DISA_LEN", &S::DisaLen));
-    k.push_back(YesNo("IN_CALLS", &S::InCalls, false));
-    Markers(k, "IN_CHK", &S::InChk, "IN_CALLS");
-    k.push_back(YesNo("PRV_CALLS", &S::PrvCalls, false));
-    Markers(k, "PRV_CHK", &S::PrvChk, "PRV_CALLS");
-    k.push_back(YesNo("LOCAL_CALLS", &S::LocalCalls, false));
-    Markers(k, "LCL_CHK", &S::LclChk, "LOCAL_CALLS");
-    k.push_back(Column("LCL_YEAR_POS", &S::LclYearCol, &S::LclMonthLine, "LCL_MONTH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("LCL_MONTH_POS", &S::LclMonthCol, &S::LclMonthLine));
-    k.push_back(Column("LCL_DAY_POS", &S::LclDayCol, &S::LclMonthLine, "LCL_MONTH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("LCL_TIMEHH_POS", &S::LclTimeHhCol, &S::LclTimeHhLine));
-    k.push_back(
-        Column("LCL_TIMEMM_POS", &S::LclTimeMmCol, &S::LclTimeHhLine, "LCL_TIMEHH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("LCL_ORG_POS", &S::LclOrgCol, &S::LclOrgLine));
-    k.push_back(Length("LCL_ORG_LEN", &S::LclOrgLen, KeyKind::kByteNumber));
-    k.push_back(Pair("LCL_TER_POS", &S::LclTerCol, &S::LclTerLine));
-    k.push_back(Length("LCL_TER_LEN", &S::LclTerLen, KeyKind::kByteNumber));
-    k.push_back(YesNo("DUTY_CALL", &S::DutyCall, false));
-    Markers(k, "DC_CHK", &S::DcChk, "DUTY_CALL");
-    KeyInfo dc_spc = Pair("DC_SPC1_POS", &S::DcSpc1Col, &S::DcSpc1Line);
-    dc_spc.enabled_by = "DUTY_CALL";
-    k.push_back(dc_spc);
-    k.push_back(Column("DC_YEAR_POS", &S::DcYearCol, &S::DcMonthLine, "DC_MONTH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("DC_MONTH_POS", &S::DcMonthCol, &S::DcMonthLine));
-    k.push_back(Column("DC_DAY_POS", &S::DcDayCol, &S::DcMonthLine, "DC_MONTH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("DC_TIMEHH_POS", &S::DcTimeHhCol, &S::DcTimeHhLine));
-    k.push_back(
-        Column("DC_TIMEMM_POS", &S::DcTimeMmCol, &S::DcTimeHhLine, "DC_TIMEHH_POS", KeyKind::kByteColumn));
-    k.push_back(Pair("DC_EXT_POS", &S::DcExtCol, &S::DcExtLine));
-    k.push_back(Length("DC_EXT_LEN", &S::DcExtLen, KeyKind::kByteNumber));
-    for (std::size_t n = 0; n < 4; ++n) {
-      k.push_back(Pair(
-          "DC_TRN_D" + std::to_string(n + 1), [n](const S& s) { return static_cast<unsigned>(s.DcTrn[n].Col); },
-          [n](const S& s) { return static_cast<unsigned>(s.DcTrn[n].Line); }));
-    }
-    k.push_back(YesNo("DC_EXT_CHK", &S::DcExtChk, true));
-    return k;
-  }();
+  static const std::vector<KeyInfo> keys = BuildKeys();
   return keys;
 }
 
@@ -267,6 +166,8 @@ std::string Effective(const KeyInfo& k, const S& s, int32_t index_base) {
       return "\"" + Visible(k.text(s), 40) + "\"";
     case KeyKind::kIndexBase:
       return std::to_string(index_base);
+    case KeyKind::kIgnored:
+      return "no effect";
   }
   return {};
 }
@@ -291,10 +192,10 @@ WrittenPosition SplitPosition(std::string_view raw) {
 }
 
 bool SwitchOn(const S& s, std::string_view name) {
-  if (name == "IN_CALLS") return s.InCalls;
-  if (name == "PRV_CALLS") return s.PrvCalls;
-  if (name == "LOCAL_CALLS") return s.LocalCalls;
-  if (name == "DUTY_CALL") return s.DutyCall;
+  if (name == "IN_CALLS") return s.incoming_calls;
+  if (name == "PRV_CALLS") return s.private_calls;
+  if (name == "LOCAL_CALLS") return s.local_calls;
+  if (name == "DUTY_CALL") return s.duty_calls;
   return true;
 }
 
@@ -366,6 +267,9 @@ void KeyWarnings(const KeyInfo& k, const RawValue& raw, const S& s, std::vector<
         w.push_back(key + ": " + shown + " is cut to its first 10 characters");
       }
       break;
+    case KeyKind::kIgnored:
+      w.push_back(key + " has no effect; it may be left out");
+      break;
   }
 }
 
@@ -412,10 +316,10 @@ void LayoutWarnings(const S& s, const std::string& file, const SectionKeys& sect
     }
   }
 
-  if (raw_of("EXT_LEN").present && s.ExtLen == 8 && TextToIntDef(CutText(raw_of("EXT_LEN").text, 1, 20)) > 8) {
+  if (raw_of("EXT_LEN").present && s.extension_width == 8 && TextToIntDef(CutText(raw_of("EXT_LEN").text, 1, 20)) > 8) {
     w.push_back("EXT_LEN is above 8; 8 is used");
   }
-  if (raw_of("ORG_EXT_LEN").present && s.OrgExtLen == 8 &&
+  if (raw_of("ORG_EXT_LEN").present && s.originating_extension_width == 8 &&
       TextToIntDef(CutText(raw_of("ORG_EXT_LEN").text, 1, 20)) > 8) {
     w.push_back("ORG_EXT_LEN is above 8; 8 is used");
   }
@@ -423,22 +327,22 @@ void LayoutWarnings(const S& s, const std::string& file, const SectionKeys& sect
     w.push_back("PULSES_MULT is below 1; 1 is used");
   }
   const RawValue& prefix = raw_of("EXT_PREFIX");
-  if (prefix.present && !TrimBlanks(prefix.text).empty() && s.ExtPrefix.empty()) {
+  if (prefix.present && !TrimBlanks(prefix.text).empty() && s.extension_prefix.empty()) {
     w.push_back("EXT_PREFIX \"" + Visible(prefix.text, 20) + "\" does not start with a digit or capital letter; "
                 "no prefix is used");
   }
-  if (section.found && s.ExtCol == 0) {
+  if (section.found && s.extension_column == 0) {
     w.push_back("EXT_POS is not set: every call is rejected for want of an extension (error 20)");
   }
-  const bool any_time = s.TimeHhCol != 0 || s.TimeMmCol != 0 || s.TimeSsCol != 0 || s.EndHhCol != 0 ||
-                        s.EndMmCol != 0 || s.EndSsCol != 0 || s.LenHhCol != 0 || s.LenMmCol != 0 ||
-                        s.LenSsCol != 0;
-  if (any_time && s.TimeLayout == TimeLayoutKind::kNone) {
+  const bool any_time = s.start_hour_column != 0 || s.start_minute_column != 0 || s.start_second_column != 0 || s.end_hour_column != 0 ||
+                        s.end_minute_column != 0 || s.end_second_column != 0 || s.duration_hours_column != 0 || s.duration_minutes_column != 0 ||
+                        s.duration_seconds_column != 0;
+  if (any_time && s.time_layout == TimeLayoutKind::kNone) {
     w.push_back("time columns are set but they make no time layout: no times are decoded");
   }
   bool line_one_test = false;
-  for (const CheckEntry& c : s.Chk) line_one_test |= c.Line == 1 && c.Col != 0 && !c.Text.empty();
-  for (const BlankEntry& b : s.Spc) line_one_test |= b.Line == 1 && b.Col != 0;
+  for (const CheckEntry& c : s.markers) line_one_test |= c.line == 1 && c.column != 0 && !c.text.empty();
+  for (const BlankEntry& b : s.blank_columns) line_one_test |= b.line == 1 && b.column != 0;
   if (section.found && !line_one_test) {
     w.push_back("no CHK or SPC test on line 1: every report line starts a new call record");
   }
@@ -547,10 +451,10 @@ int WriteSettingsReport(const std::string& file, Output& out) {
   }
   LayoutWarnings(s, file, section, raws, warnings);
 
-  o += "\nLineCount: " + std::to_string(s.LineCount) + " (a call spans " + std::to_string(s.LineCount) +
-       (s.LineCount == 1 ? " line" : " lines") + ")\n";
-  o += "TimeLayout: " + std::to_string(static_cast<int32_t>(s.TimeLayout)) + " (" +
-       std::string(TimeLayoutWords(s.TimeLayout)) + ")\n";
+  o += "\nLineCount: " + std::to_string(s.line_count) + " (a call spans " + std::to_string(s.line_count) +
+       (s.line_count == 1 ? " line" : " lines") + ")\n";
+  o += "TimeLayout: " + std::to_string(static_cast<int32_t>(s.time_layout)) + " (" +
+       std::string(TimeLayoutWords(s.time_layout)) + ")\n";
   o += "\n" + std::to_string(warnings.size()) + " warning(s)\n";
   for (const std::string& w : warnings) o += "warning: " + w + "\n";
   out.Flush();

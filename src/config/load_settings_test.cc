@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/handle_table.h"
+#include "config/settings_keys.h"
 #include "support/fake_driver.h"
 #include "support/test_host.h"
 #include "talvo/driver.h"
@@ -26,6 +26,7 @@ constexpr char kFile[] = "/site/pbx.ini";
 
 using Field = std::function<int(const DriverSettings&)>;
 #define FIELD(f) [](const DriverSettings& s) -> int { return static_cast<int>(s.f); }
+
 
 class LoadSettingsTest : public ::testing::Test {
  protected:
@@ -93,171 +94,84 @@ TEST_F(LoadSettingsTest, PairRaisesLineCountButNeverLowersIt) {
   EXPECT_EQ(line, 4);
 }
 
-// --- every key: its kind and its field --------------------------------------
+// --- every key: its form and its field ---------------------------------------
 
-enum class Kind { kPair, kColumn, kByteNumber, kNumber, kYesNoDefaultNo, kYesNoDefaultYes, kText };
-
-struct KeyCase {
-  std::string key;
-  Kind kind;
-  Field field;      // the column, number, flag or text length
-  Field line = {};  // kPair: the line
-};
-
-std::vector<KeyCase> AllKeys() {
-  std::vector<KeyCase> keys = {
-      {"EXT_POS", Kind::kPair, FIELD(ExtCol), FIELD(ExtLine)},
-      {"EXT_LEN", Kind::kColumn, FIELD(ExtLen)},
-      {"ORG_EXT_POS", Kind::kPair, FIELD(OrgExtCol), FIELD(OrgExtLine)},
-      {"ORG_EXT_LEN", Kind::kColumn, FIELD(OrgExtLen)},
-      {"EXT_RANGE_ST", Kind::kNumber, FIELD(ExtRangeSt)},
-      {"EXT_RANGE_END", Kind::kNumber, FIELD(ExtRangeEnd)},
-      {"SAVE_TRNK_EXT", Kind::kYesNoDefaultNo, FIELD(SaveTrnkExt)},
-      {"EXT_LEAD_ZERO", Kind::kYesNoDefaultNo, FIELD(ExtLeadZero)},
-      {"ACCOUNT_POS", Kind::kPair, FIELD(AccountCol), FIELD(AccountLine)},
-      {"ACCOUNT_LEN", Kind::kColumn, FIELD(AccountLen)},
-      {"ACCOUNT_LZERO", Kind::kYesNoDefaultNo, FIELD(AccountLzero)},
-      {"ACCOUNT_EXT", Kind::kYesNoDefaultNo, FIELD(AccountExt)},
-      {"YEAR_POS", Kind::kColumn, FIELD(YearCol)},
-      {"MONTH_POS", Kind::kPair, FIELD(MonthCol), FIELD(MonthLine)},
-      {"DAY_POS", Kind::kColumn, FIELD(DayCol)},
-      {"JULIAN_POS", Kind::kPair, FIELD(JulianCol), FIELD(JulianLine)},
-      {"DATE_END", Kind::kYesNoDefaultNo, FIELD(DateEnd)},
-      {"TIMEHH_POS", Kind::kPair, FIELD(TimeHhCol), FIELD(TimeHhLine)},
-      {"TIMEMM_POS", Kind::kColumn, FIELD(TimeMmCol)},
-      {"TIMESS_POS", Kind::kColumn, FIELD(TimeSsCol)},
-      {"AMPM_POS", Kind::kColumn, FIELD(AmPmCol)},
-      {"ENDHH_POS", Kind::kPair, FIELD(EndHhCol), FIELD(EndHhLine)},
-      {"ENDMM_POS", Kind::kColumn, FIELD(EndMmCol)},
-      {"ENDSS_POS", Kind::kColumn, FIELD(EndSsCol)},
-      {"LENHH_POS", Kind::kColumn, FIELD(LenHhCol)},
-      {"LENMM_POS", Kind::kPair, FIELD(LenMmCol), FIELD(LenMmLine)},
-      {"LENMM_LEN", Kind::kColumn, FIELD(LenMmLen)},
-      {"LENSS_POS", Kind::kColumn, FIELD(LenSsCol)},
-      {"LENSS_LEN", Kind::kByteNumber, FIELD(LenSsLen)},
-      {"PEGS_COUNT", Kind::kYesNoDefaultNo, FIELD(PegsCount)},
-      {"RINGMM_POS", Kind::kColumn, FIELD(RingMmCol)},
-      {"RINGMM_LEN", Kind::kColumn, FIELD(RingMmLen)},
-      {"RINGSS_POS", Kind::kPair, FIELD(RingSsCol), FIELD(RingSsLine)},
-      {"RINGSS_LEN", Kind::kColumn, FIELD(RingSsLen)},
-      {"NUM_POS", Kind::kPair, FIELD(NumCol), FIELD(NumLine)},
-      {"NUM_LEN", Kind::kColumn, FIELD(NumLen)},
-      {"CLI_POS", Kind::kPair, FIELD(CliCol), FIELD(CliLine)},
-      {"CLI_LEN", Kind::kColumn, FIELD(CliLen)},
-      {"ALUMA_POS", Kind::kPair, FIELD(AlumaCol), FIELD(AlumaLine)},
-      {"ALUMA_LEN", Kind::kColumn, FIELD(AlumaLen)},
-      {"OREK_POS", Kind::kPair, FIELD(OrekCol), FIELD(OrekLine)},
-      {"OREK_LEN", Kind::kColumn, FIELD(OrekLen)},
-      {"TG_BASE", Kind::kText, FIELD(TgBase.length)},
-      {"USE_TG_BASE_AS_STR", Kind::kYesNoDefaultNo, FIELD(UseTgBaseAsStr)},
-      {"PULSES_POS", Kind::kPair, FIELD(PulsesCol), FIELD(PulsesLine)},
-      {"PULSES_LEN", Kind::kColumn, FIELD(PulsesLen)},
-      {"PULSES_MULT", Kind::kNumber, FIELD(PulsesMult)},
-      {"INDEX_POS", Kind::kPair, FIELD(IndexCol), FIELD(IndexLine)},
-      {"INDEX_LEN", Kind::kColumn, FIELD(IndexLen)},
-      {"TCODE_POS", Kind::kPair, FIELD(TcodeCol), FIELD(TcodeLine)},
-      {"TCODE_LEN", Kind::kColumn, FIELD(TcodeLen)},
-      {"DISA_POS", Kind::kPair, FIELD(DisaCol), FIELD(DisaLine)},
-      {"DISA_LEN", Kind::kColumn, FIELD(DisaLen)},
-      {"IN_CALLS", Kind::kYesNoDefaultNo, FIELD(InCalls)},
-      {"PRV_CALLS", Kind::kYesNoDefaultNo, FIELD(PrvCalls)},
-      {"LOCAL_CALLS", Kind::kYesNoDefaultNo, FIELD(LocalCalls)},
-      {"LCL_YEAR_POS", Kind::kByteNumber, FIELD(LclYearCol)},
-      {"LCL_MONTH_POS", Kind::kPair, FIELD(LclMonthCol), FIELD(LclMonthLine)},
-      {"LCL_DAY_POS", Kind::kByteNumber, FIELD(LclDayCol)},
-      {"LCL_TIMEHH_POS", Kind::kPair, FIELD(LclTimeHhCol), FIELD(LclTimeHhLine)},
-      {"LCL_TIMEMM_POS", Kind::kByteNumber, FIELD(LclTimeMmCol)},
-      {"LCL_ORG_POS", Kind::kPair, FIELD(LclOrgCol), FIELD(LclOrgLine)},
-      {"LCL_ORG_LEN", Kind::kByteNumber, FIELD(LclOrgLen)},
-      {"LCL_TER_POS", Kind::kPair, FIELD(LclTerCol), FIELD(LclTerLine)},
-      {"LCL_TER_LEN", Kind::kByteNumber, FIELD(LclTerLen)},
-      {"DUTY_CALL", Kind::kYesNoDefaultNo, FIELD(DutyCall)},
-      {"DC_SPC1_POS", Kind::kPair, FIELD(DcSpc1Col), FIELD(DcSpc1Line)},
-      {"DC_YEAR_POS", Kind::kByteNumber, FIELD(DcYearCol)},
-      {"DC_MONTH_POS", Kind::kPair, FIELD(DcMonthCol), FIELD(DcMonthLine)},
-      {"DC_DAY_POS", Kind::kByteNumber, FIELD(DcDayCol)},
-      {"DC_TIMEHH_POS", Kind::kPair, FIELD(DcTimeHhCol), FIELD(DcTimeHhLine)},
-      {"DC_TIMEMM_POS", Kind::kByteNumber, FIELD(DcTimeMmCol)},
-      {"DC_EXT_POS", Kind::kPair, FIELD(DcExtCol), FIELD(DcExtLine)},
-      {"DC_EXT_LEN", Kind::kByteNumber, FIELD(DcExtLen)},
-      {"DC_EXT_CHK", Kind::kYesNoDefaultYes, FIELD(DcExtChk)},
-  };
-  const auto markers = [&keys](const std::string& stem, auto member, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::string n(1, static_cast<char>('1' + i));
-      keys.push_back({stem + n + "_POS", Kind::kPair,
-                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Col; },
-                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Line; }});
-      keys.push_back({stem + n + "_STR", Kind::kText,
-                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Text.length; }});
-    }
-  };
-  markers("CHK", &DriverSettings::Chk, 6);
-  markers("IN_CHK", &DriverSettings::InChk, 4);
-  markers("PRV_CHK", &DriverSettings::PrvChk, 4);
-  markers("LCL_CHK", &DriverSettings::LclChk, 4);
-  markers("DC_CHK", &DriverSettings::DcChk, 4);
-  const auto positions = [&keys](const std::string& stem, auto member, std::size_t count,
-                                 const std::string& suffix) {
-    for (std::size_t i = 0; i < count; ++i) {
-      keys.push_back({stem + std::string(1, static_cast<char>('1' + i)) + suffix, Kind::kPair,
-                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Col; },
-                      [=](const DriverSettings& s) -> int { return (s.*member)[i].Line; }});
-    }
-  };
-  positions("SPC", &DriverSettings::Spc, 6, "_POS");
-  positions("DC_TRN_D", &DriverSettings::DcTrn, 4, "");
-  return keys;
+// The byte a key fills (a text's length for NAMEn_STR), and its line.
+int FieldOf(const FileKey& k, DriverSettings s) {
+  const SettingsKey& row = *k.row;
+  if (row.entry != nullptr) {
+    const GroupEntry e = row.entry(s, k.entry);
+    return k.is_text ? e.text->length : *e.column;
+  }
+  switch (row.form) {
+    case KeyForm::kNumber: return s.*row.number;
+    case KeyForm::kYesNo: return s.*row.flag ? 1 : 0;
+    case KeyForm::kTrunkGroupBase: return s.trunk_group_base.length;
+    default: return s.*row.column;
+  }
+}
+int LineOf(const FileKey& k, DriverSettings s) {
+  return k.row->entry != nullptr ? *k.row->entry(s, k.entry).line : s.*k.row->line;
 }
 
-TEST_F(LoadSettingsTest, EveryKeyFillsItsFieldByItsKind) {
-  const std::vector<KeyCase> keys = AllKeys();
-  ASSERT_EQ(keys.size() + 2, 131u);  // EXT_PREFIX and INDEX_BASE have tests of their own
-  for (const KeyCase& c : keys) {
+TEST_F(LoadSettingsTest, EveryKeyFillsItsFieldByItsForm) {
+  const std::vector<FileKey> keys = FileKeys();
+  ASSERT_EQ(keys.size(), 131u);
+  for (const FileKey& c : keys) {
     const DriverSettings absent = Load({});
-    const DriverSettings pos = Load({c.key + "=7;3"});
-    const DriverSettings plain = Load({c.key + "=5"});
-    switch (c.kind) {
-      case Kind::kPair:
-        EXPECT_EQ(absent.LineCount, 1) << c.key;
-        EXPECT_EQ(c.field(pos), 7) << c.key;
-        EXPECT_EQ(c.line(pos), 3) << c.key;
-        EXPECT_EQ(pos.LineCount, 3) << c.key << " raises LineCount";
-        EXPECT_EQ(c.line(plain), 1) << c.key;
-        EXPECT_EQ(c.line(absent), 1) << c.key;
-        EXPECT_EQ(c.field(absent), 0) << c.key;
+    const DriverSettings pos = Load({c.name + "=7;3"});
+    const DriverSettings plain = Load({c.name + "=5"});
+    KeyForm form = c.row->form;
+    if (form == KeyForm::kMarkers || form == KeyForm::kBlanks || form == KeyForm::kCharacters) {
+      form = c.is_text ? KeyForm::kTrunkGroupBase : KeyForm::kPosition;
+    }
+    switch (form) {
+      case KeyForm::kPosition:
+        EXPECT_EQ(absent.line_count, 1) << c.name;
+        EXPECT_EQ(FieldOf(c, pos), 7) << c.name;
+        EXPECT_EQ(LineOf(c, pos), 3) << c.name;
+        EXPECT_EQ(pos.line_count, 3) << c.name << " raises the line count";
+        EXPECT_EQ(LineOf(c, plain), 1) << c.name;
+        EXPECT_EQ(LineOf(c, absent), 1) << c.name;
+        EXPECT_EQ(FieldOf(c, absent), 0) << c.name;
         break;
-      case Kind::kColumn:
-        EXPECT_EQ(c.field(pos), 7) << c.key;
-        EXPECT_EQ(pos.LineCount, 1) << c.key << " must not raise LineCount";
-        EXPECT_EQ(c.field(absent), 0) << c.key;
+      case KeyForm::kColumn:
+      case KeyForm::kWidth:
+        EXPECT_EQ(FieldOf(c, pos), 7) << c.name;
+        EXPECT_EQ(pos.line_count, 1) << c.name << " must not raise the line count";
+        EXPECT_EQ(FieldOf(c, absent), 0) << c.name;
         break;
-      case Kind::kByteNumber:
-        EXPECT_EQ(c.field(pos), 0) << c.key << ": 7;3 is not an integer";
-        EXPECT_EQ(c.field(plain), 5) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=0x1F"})), 31) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=261"})), 5) << c.key << " keeps the low 8 bits";
-        EXPECT_EQ(pos.LineCount, 1) << c.key;
-        EXPECT_EQ(c.field(absent), 0) << c.key;
+      case KeyForm::kByteColumn:
+      case KeyForm::kByteWidth:
+        EXPECT_EQ(FieldOf(c, pos), 0) << c.name << ": 7;3 is not an integer";
+        EXPECT_EQ(FieldOf(c, plain), 5) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=0x1F"})), 31) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=261"})), 5) << c.name << " keeps the low 8 bits";
+        EXPECT_EQ(pos.line_count, 1) << c.name;
+        EXPECT_EQ(FieldOf(c, absent), 0) << c.name;
         break;
-      case Kind::kNumber:
-        EXPECT_EQ(c.field(plain), 5) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=100000"})), 100000) << c.key << " is kept whole";
-        EXPECT_EQ(pos.LineCount, 1) << c.key;
+      case KeyForm::kNumber:
+        EXPECT_EQ(FieldOf(c, plain), 5) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=100000"})), 100000) << c.name << " is kept whole";
+        EXPECT_EQ(pos.line_count, 1) << c.name;
         break;
-      case Kind::kYesNoDefaultNo:
-      case Kind::kYesNoDefaultYes: {
-        const int default_flag = c.kind == Kind::kYesNoDefaultYes ? 1 : 0;
-        EXPECT_EQ(c.field(absent), default_flag) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=Y"})), 1) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=n"})), 0) << c.key;
-        EXPECT_EQ(c.field(Load({c.key + "=yes"})), default_flag) << c.key;
+      case KeyForm::kYesNo: {
+        const int default_flag = c.row->default_flag ? 1 : 0;
+        EXPECT_EQ(FieldOf(c, absent), default_flag) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=Y"})), 1) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=n"})), 0) << c.name;
+        EXPECT_EQ(FieldOf(c, Load({c.name + "=yes"})), default_flag) << c.name;
         break;
       }
-      case Kind::kText:
-        EXPECT_EQ(c.field(absent), 0) << c.key;
-        EXPECT_EQ(c.field(pos), 3) << c.key;  // "7;3" kept as text
-        EXPECT_EQ(pos.LineCount, 1) << c.key;
+      case KeyForm::kTrunkGroupBase:
+        EXPECT_EQ(FieldOf(c, absent), 0) << c.name;
+        EXPECT_EQ(FieldOf(c, pos), 3) << c.name;  // "7;3" kept as text
+        EXPECT_EQ(pos.line_count, 1) << c.name;
+        break;
+      case KeyForm::kIgnored:
+        EXPECT_EQ(std::memcmp(&pos, &absent, sizeof pos), 0) << c.name << " changes nothing";
+        break;
+      default:  // EXT_PREFIX and INDEX_BASE have tests of their own
         break;
     }
   }
@@ -287,36 +201,34 @@ TEST_F(LoadSettingsTest, ReadsAllKeysOnceInTheirOrder) {
       "DC_CHK1_STR", "DC_CHK2_POS", "DC_CHK2_STR", "DC_CHK3_POS", "DC_CHK3_STR", "DC_CHK4_POS",
       "DC_CHK4_STR", "DC_SPC1_POS", "DC_YEAR_POS", "DC_MONTH_POS", "DC_DAY_POS", "DC_TIMEHH_POS",
       "DC_TIMEMM_POS", "DC_EXT_POS", "DC_EXT_LEN", "DC_TRN_D1", "DC_TRN_D2", "DC_TRN_D3",
-      "DC_TRN_D4", "DC_EXT_CHK",
+      "DC_TRN_D4",
   };
-  ASSERT_EQ(want.size(), 131u);
+  ASSERT_EQ(want.size(), 130u);  // DC_EXT_CHK has no effect and is not read
   Load({"EXT_POS=3;2"});
   EXPECT_EQ(fake.env.profile_keys_read, want);
-  EXPECT_EQ(fake.env.profile_flushes, 131);  // a fresh reader for every key
+  EXPECT_EQ(fake.env.profile_flushes, 130);  // a fresh reader for every key
   EXPECT_TRUE(fake.env.sleeps.empty());
 }
 
 TEST_F(LoadSettingsTest, MissingFileGivesEveryDefault) {
   DriverSettings s;
-  s.LineCount = 5;
-  s.ExtCol = 9;
-  s.PulsesMult = 40;
-  s.Chk[2].Text.assign("STALE");
-  s.DcExtChk = false;
-  s.TimeLayout = TimeLayoutKind::kStartOnly;
+  s.line_count = 5;
+  s.extension_column = 9;
+  s.pulses_multiplier = 40;
+  s.markers[2].text.assign("STALE");
+  s.time_layout = TimeLayoutKind::kStartOnly;
   EXPECT_EQ(LoadDriverSettings(fake.env, "/no/such/file.ini", s), 0);
-  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_EQ(fake.env.profile_reads, 130);
   EXPECT_TRUE(fake.env.sleeps.empty());  // "N" and "Y" defaults come back at once
-  EXPECT_EQ(s.LineCount, 1);
-  EXPECT_EQ(s.ExtCol, 0);
-  EXPECT_EQ(s.ExtLine, 1);
-  EXPECT_EQ(s.PulsesMult, 1);
-  EXPECT_TRUE(s.Chk[2].Text.empty());
-  EXPECT_TRUE(s.DcExtChk);
-  EXPECT_FALSE(s.DutyCall);
-  EXPECT_EQ(s.TimeLayout, TimeLayoutKind::kNone);
-  for (const BlankEntry& e : s.Spc) EXPECT_EQ(e.Line, 1);
-  for (const CharEntry& e : s.DcTrn) EXPECT_EQ(e.Line, 1);
+  EXPECT_EQ(s.line_count, 1);
+  EXPECT_EQ(s.extension_column, 0);
+  EXPECT_EQ(s.extension_line, 1);
+  EXPECT_EQ(s.pulses_multiplier, 1);
+  EXPECT_TRUE(s.markers[2].text.empty());
+  EXPECT_FALSE(s.duty_calls);
+  EXPECT_EQ(s.time_layout, TimeLayoutKind::kNone);
+  for (const BlankEntry& e : s.blank_columns) EXPECT_EQ(e.line, 1);
+  for (const CharEntry& e : s.duty_second_extension_characters) EXPECT_EQ(e.line, 1);
 }
 
 TEST_F(LoadSettingsTest, LineCountIsTheHighestLineOfAnyPairKey) {
@@ -338,7 +250,7 @@ TEST_F(LoadSettingsTest, LineCountIsTheHighestLineOfAnyPairKey) {
   for (const Case& c : cases) {
     std::string in;
     for (const std::string& line : c.in) in += line + " ";
-    EXPECT_EQ(LoadLines(c.in).LineCount, c.want) << in;
+    EXPECT_EQ(LoadLines(c.in).line_count, c.want) << in;
   }
 }
 
@@ -351,37 +263,37 @@ TEST_F(LoadSettingsTest, LengthsAndTheirLimits) {
     int want;
   };
   const Case cases[] = {
-      {{"EXT_LEN=10"}, FIELD(ExtLen), 8},
-      {{"EXT_LEN=8"}, FIELD(ExtLen), 8},
-      {{"EXT_LEN=5;3"}, FIELD(ExtLen), 5},
-      {{"EXT_LEN=265"}, FIELD(ExtLen), 8},  // 9 in 8 bits
-      {{"EXT_LEN=256"}, FIELD(ExtLen), 0},
-      {{"ORG_EXT_LEN=9"}, FIELD(OrgExtLen), 8},
-      {{"ORG_EXT_LEN=4"}, FIELD(OrgExtLen), 4},
-      {{"ACCOUNT_LEN=200"}, FIELD(AccountLen), 200},
-      {{"LENMM_POS=20;2"}, FIELD(LenMmLen), 2},
-      {{"LENMM_POS=20;2", "LENMM_LEN=3"}, FIELD(LenMmLen), 3},
-      {{"LENMM_POS=20;2", "LENMM_LEN=0"}, FIELD(LenMmLen), 2},
-      {{}, FIELD(LenMmLen), 0},
-      {{"LENMM_LEN=3;1"}, FIELD(LenMmLen), 3},
-      {{"LENSS_POS=30", "LENSS_LEN=3;1"}, FIELD(LenSsLen), 2},
-      {{"LENSS_LEN=3;1"}, FIELD(LenSsLen), 0},
-      {{"LENSS_POS=30", "LENSS_LEN=4"}, FIELD(LenSsLen), 4},
-      {{"LENHH_POS=30"}, FIELD(LenSsLen), 0},
-      {{"RINGMM_POS=5"}, FIELD(RingMmLen), 2},
-      {{"RINGMM_POS=5", "RINGMM_LEN=1"}, FIELD(RingMmLen), 1},
-      {{"RINGSS_POS=5"}, FIELD(RingMmLen), 0},
-      {{"RINGSS_POS=8;2"}, FIELD(RingSsLen), 2},
-      {{"RINGSS_POS=8;2", "RINGSS_LEN=3"}, FIELD(RingSsLen), 3},
-      {{"RINGMM_POS=5"}, FIELD(RingSsLen), 0},
-      {{"PULSES_MULT=0"}, FIELD(PulsesMult), 1},
-      {{"PULSES_MULT=-3"}, FIELD(PulsesMult), 1},
-      {{"PULSES_MULT=5"}, FIELD(PulsesMult), 5},
-      {{"PULSES_MULT=0x10"}, FIELD(PulsesMult), 16},
-      {{"PULSES_MULT=2;1"}, FIELD(PulsesMult), 1},
-      {{}, FIELD(PulsesMult), 1},
-      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(ExtRangeSt), -100},
-      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(ExtRangeEnd), INT32_MAX},
+      {{"EXT_LEN=10"}, FIELD(extension_width), 8},
+      {{"EXT_LEN=8"}, FIELD(extension_width), 8},
+      {{"EXT_LEN=5;3"}, FIELD(extension_width), 5},
+      {{"EXT_LEN=265"}, FIELD(extension_width), 8},  // 9 in 8 bits
+      {{"EXT_LEN=256"}, FIELD(extension_width), 0},
+      {{"ORG_EXT_LEN=9"}, FIELD(originating_extension_width), 8},
+      {{"ORG_EXT_LEN=4"}, FIELD(originating_extension_width), 4},
+      {{"ACCOUNT_LEN=200"}, FIELD(account_width), 200},
+      {{"LENMM_POS=20;2"}, FIELD(duration_minutes_width), 2},
+      {{"LENMM_POS=20;2", "LENMM_LEN=3"}, FIELD(duration_minutes_width), 3},
+      {{"LENMM_POS=20;2", "LENMM_LEN=0"}, FIELD(duration_minutes_width), 2},
+      {{}, FIELD(duration_minutes_width), 0},
+      {{"LENMM_LEN=3;1"}, FIELD(duration_minutes_width), 3},
+      {{"LENSS_POS=30", "LENSS_LEN=3;1"}, FIELD(duration_seconds_width), 2},
+      {{"LENSS_LEN=3;1"}, FIELD(duration_seconds_width), 0},
+      {{"LENSS_POS=30", "LENSS_LEN=4"}, FIELD(duration_seconds_width), 4},
+      {{"LENHH_POS=30"}, FIELD(duration_seconds_width), 0},
+      {{"RINGMM_POS=5"}, FIELD(ring_minutes_width), 2},
+      {{"RINGMM_POS=5", "RINGMM_LEN=1"}, FIELD(ring_minutes_width), 1},
+      {{"RINGSS_POS=5"}, FIELD(ring_minutes_width), 0},
+      {{"RINGSS_POS=8;2"}, FIELD(ring_seconds_width), 2},
+      {{"RINGSS_POS=8;2", "RINGSS_LEN=3"}, FIELD(ring_seconds_width), 3},
+      {{"RINGMM_POS=5"}, FIELD(ring_seconds_width), 0},
+      {{"PULSES_MULT=0"}, FIELD(pulses_multiplier), 1},
+      {{"PULSES_MULT=-3"}, FIELD(pulses_multiplier), 1},
+      {{"PULSES_MULT=5"}, FIELD(pulses_multiplier), 5},
+      {{"PULSES_MULT=0x10"}, FIELD(pulses_multiplier), 16},
+      {{"PULSES_MULT=2;1"}, FIELD(pulses_multiplier), 1},
+      {{}, FIELD(pulses_multiplier), 1},
+      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(extension_range_first), -100},
+      {{"EXT_RANGE_ST=-100", "EXT_RANGE_END=$7FFFFFFF"}, FIELD(extension_range_last), INT32_MAX},
   };
   for (const Case& c : cases) {
     std::string in;
@@ -402,7 +314,7 @@ TEST_F(LoadSettingsTest, ExtensionPrefixIsOneDigitOrCapital) {
   };
   for (const Case& c : cases) {
     const DriverSettings s = Load({c.in ? "EXT_PREFIX=" + *c.in : "OTHER=1"});
-    EXPECT_EQ(s.ExtPrefix.view(), c.want) << (c.in ? *c.in : "absent");
+    EXPECT_EQ(s.extension_prefix.view(), c.want) << (c.in ? *c.in : "absent");
   }
 }
 
@@ -421,17 +333,17 @@ TEST_F(LoadSettingsTest, MarkerTextsKeepTheirFirstTenCharactersAsRead) {
   for (const Case& c : cases) {
     const DriverSettings s =
         Load({"CHK2_STR=" + c.in, "IN_CHK4_STR=" + c.in, "DC_CHK1_STR=" + c.in});
-    EXPECT_EQ(s.Chk[1].Text.view(), c.want) << c.in;
-    EXPECT_EQ(s.InChk[3].Text.view(), c.want) << c.in;
-    EXPECT_EQ(s.DcChk[0].Text.view(), c.want) << c.in;
-    EXPECT_TRUE(s.Chk[0].Text.empty()) << c.in;
+    EXPECT_EQ(s.markers[1].text.view(), c.want) << c.in;
+    EXPECT_EQ(s.incoming_markers[3].text.view(), c.want) << c.in;
+    EXPECT_EQ(s.duty_markers[0].text.view(), c.want) << c.in;
+    EXPECT_TRUE(s.markers[0].text.empty()) << c.in;
   }
 }
 
 TEST_F(LoadSettingsTest, TrunkGroupBaseKeepsItsFirstSixCharacters) {
-  EXPECT_EQ(Load({"TG_BASE=1000"}).TgBase.view(), "1000");
-  EXPECT_EQ(Load({"TG_BASE=ABCDEFGH"}).TgBase.view(), "ABCDEF");
-  EXPECT_EQ(Load({"TG_BASE=\" 12  \""}).TgBase.view(), " 12  ");
+  EXPECT_EQ(Load({"TG_BASE=1000"}).trunk_group_base.view(), "1000");
+  EXPECT_EQ(Load({"TG_BASE=ABCDEFGH"}).trunk_group_base.view(), "ABCDEF");
+  EXPECT_EQ(Load({"TG_BASE=\" 12  \""}).trunk_group_base.view(), " 12  ");
 }
 
 TEST_F(LoadSettingsTest, IndexBaseIsHandedBack) {
@@ -444,19 +356,6 @@ TEST_F(LoadSettingsTest, IndexBaseIsHandedBack) {
   for (const Case& c : cases) {
     Load({c.in ? "INDEX_BASE=" + *c.in : "OTHER=1"});
     EXPECT_EQ(index_base, c.want) << (c.in ? *c.in : "absent");
-  }
-}
-
-TEST_F(LoadSettingsTest, DutyCallExtensionCheckIsOnUnlessN) {
-  struct Case {
-    std::optional<std::string> in;
-    bool want;
-  };
-  const Case cases[] = {{std::nullopt, true}, {"N", false}, {"n", false}, {"NO", true},
-                        {"Y", true},          {"", true},   {"0", true}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(Load({c.in ? "DC_EXT_CHK=" + *c.in : "OTHER=1"}).DcExtChk, c.want)
-        << (c.in ? *c.in : "absent");
   }
 }
 
@@ -487,18 +386,18 @@ TEST_F(LoadSettingsTest, TimeLayoutFollowsTheColumnsSet) {
   for (const Case& c : cases) {
     std::string in;
     for (const std::string& line : c.in) in += line + " ";
-    EXPECT_EQ(LoadLines(c.in).TimeLayout, c.want) << in;
+    EXPECT_EQ(LoadLines(c.in).time_layout, c.want) << in;
   }
 }
 
 TEST_F(LoadSettingsTest, ReloadSeesTheFileAsItIsNow) {
   DriverSettings s = Load({"EXT_POS=12;3", "CHK1_STR=CALL", "DUTY_CALL=Y"});
-  EXPECT_EQ(s.LineCount, 3);
+  EXPECT_EQ(s.line_count, 3);
   s = Load({"EXT_POS=4"});
-  EXPECT_EQ(s.ExtCol, 4);
-  EXPECT_EQ(s.LineCount, 1);
-  EXPECT_TRUE(s.Chk[0].Text.empty());
-  EXPECT_FALSE(s.DutyCall);
+  EXPECT_EQ(s.extension_column, 4);
+  EXPECT_EQ(s.line_count, 1);
+  EXPECT_TRUE(s.markers[0].text.empty());
+  EXPECT_FALSE(s.duty_calls);
 }
 
 // A read that fails with an empty default counts as an absent key: the load
@@ -506,10 +405,10 @@ TEST_F(LoadSettingsTest, ReloadSeesTheFileAsItIsNow) {
 TEST_F(LoadSettingsTest, FailedReadOfAPositionGivesItsDefault) {
   fake.env.profile_failures = {kErrorAccessDenied};
   const DriverSettings s = Load({"EXT_POS=12;3", "EXT_LEN=4"});
-  EXPECT_EQ(s.ExtCol, 0);
-  EXPECT_EQ(s.LineCount, 1);
-  EXPECT_EQ(s.ExtLen, 4);
-  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_EQ(s.extension_column, 0);
+  EXPECT_EQ(s.line_count, 1);
+  EXPECT_EQ(s.extension_width, 4);
+  EXPECT_EQ(fake.env.profile_reads, 130);
   EXPECT_TRUE(fake.env.sleeps.empty());
 }
 
@@ -532,23 +431,23 @@ TEST_F(InitDriverTest, UsesTheFirst80CharactersOfTheFileName) {
   EXPECT_EQ(index, 42);
   const DriverSettings* s = fake.driver.Settings(handle);
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->ExtCol, 5);
-  EXPECT_EQ(s->LineCount, 2);
-  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_EQ(s->extension_column, 5);
+  EXPECT_EQ(s->line_count, 2);
+  EXPECT_EQ(fake.env.profile_reads, 130);
 }
 
 TEST_F(InitDriverTest, SecondInitRewritesEveryField) {
   fake.env.profile_files[kFile] = "[pbx]\r\nINDEX_BASE=3\r\nCHK1_POS=1;4\r\nCHK1_STR=X\r\n";
   int32_t index = -1;
   fake.InitDriver(handle, testing::ShortString(kFile).data(), &index);
-  EXPECT_EQ(fake.driver.Settings(handle)->LineCount, 4);
+  EXPECT_EQ(fake.driver.Settings(handle)->line_count, 4);
   fake.env.profile_files[kFile] = "[PBX]\r\nchk1_pos=1\r\n";  // names in any case
   fake.InitDriver(handle, testing::ShortString(kFile).data(), &index);
   EXPECT_EQ(index, 0);
   const DriverSettings* s = fake.driver.Settings(handle);
-  EXPECT_EQ(s->LineCount, 1);
-  EXPECT_EQ(s->Chk[0].Col, 1);
-  EXPECT_TRUE(s->Chk[0].Text.empty());
+  EXPECT_EQ(s->line_count, 1);
+  EXPECT_EQ(s->markers[0].column, 1);
+  EXPECT_TRUE(s->markers[0].text.empty());
 }
 
 // --- real settings files on disk, read by the system layer -----------------
@@ -574,36 +473,35 @@ TEST_F(SettingsOnDiskTest, TwoLineSampleLoads) {
   const std::string sample = std::string(TALVO_SOURCE_DIR) + "/src/config/testdata/two_line_pbx.ini";
   DriverSettings s;
   EXPECT_EQ(LoadDriverSettings(fake.env, sample, s), 0);
-  EXPECT_EQ(s.LineCount, 2);
-  EXPECT_EQ(s.TimeLayout, TimeLayoutKind::kStartAndDuration);
-  EXPECT_EQ(s.Chk[0].Col, 9);
-  EXPECT_EQ(s.Chk[0].Text.view(), "/");
-  EXPECT_EQ(s.Chk[2].Line, 2);
-  EXPECT_EQ(s.Chk[2].Text.view(), "ACCOUNT ");
-  EXPECT_EQ(s.Chk[3].Col, 0);
-  EXPECT_EQ(s.Spc[1].Col, 1);
-  EXPECT_EQ(s.Spc[1].Line, 2);
-  EXPECT_EQ(s.ExtCol, 1);
-  EXPECT_EQ(s.ExtLen, 4);
-  EXPECT_EQ(s.ExtRangeSt, 100);
-  EXPECT_EQ(s.ExtRangeEnd, 899);
-  EXPECT_TRUE(s.ExtLeadZero);
-  EXPECT_EQ(s.MonthCol, 10);
-  EXPECT_EQ(s.DayCol, 7);
-  EXPECT_EQ(s.YearCol, 13);
-  EXPECT_EQ(s.LenMmCol, 30);
-  EXPECT_EQ(s.LenSsLen, 2);
-  EXPECT_EQ(s.RingMmCol, 46);
-  EXPECT_EQ(s.RingSsCol, 49);
-  EXPECT_EQ(s.RingSsLine, 2);
-  EXPECT_EQ(s.AccountCol, 13);
-  EXPECT_EQ(s.AccountLine, 2);
-  EXPECT_EQ(s.CliLine, 2);
-  EXPECT_EQ(s.NumLen, 20);
-  EXPECT_EQ(s.PulsesMult, 1);
-  EXPECT_TRUE(s.DcExtChk);
-  EXPECT_FALSE(s.LocalCalls);
-  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_EQ(s.line_count, 2);
+  EXPECT_EQ(s.time_layout, TimeLayoutKind::kStartAndDuration);
+  EXPECT_EQ(s.markers[0].column, 9);
+  EXPECT_EQ(s.markers[0].text.view(), "/");
+  EXPECT_EQ(s.markers[2].line, 2);
+  EXPECT_EQ(s.markers[2].text.view(), "ACCOUNT ");
+  EXPECT_EQ(s.markers[3].column, 0);
+  EXPECT_EQ(s.blank_columns[1].column, 1);
+  EXPECT_EQ(s.blank_columns[1].line, 2);
+  EXPECT_EQ(s.extension_column, 1);
+  EXPECT_EQ(s.extension_width, 4);
+  EXPECT_EQ(s.extension_range_first, 100);
+  EXPECT_EQ(s.extension_range_last, 899);
+  EXPECT_TRUE(s.extension_leading_zeros);
+  EXPECT_EQ(s.month_column, 10);
+  EXPECT_EQ(s.day_column, 7);
+  EXPECT_EQ(s.year_column, 13);
+  EXPECT_EQ(s.duration_minutes_column, 30);
+  EXPECT_EQ(s.duration_seconds_width, 2);
+  EXPECT_EQ(s.ring_minutes_column, 46);
+  EXPECT_EQ(s.ring_seconds_column, 49);
+  EXPECT_EQ(s.ring_line, 2);
+  EXPECT_EQ(s.account_column, 13);
+  EXPECT_EQ(s.account_line, 2);
+  EXPECT_EQ(s.caller_line, 2);
+  EXPECT_EQ(s.number_width, 20);
+  EXPECT_EQ(s.pulses_multiplier, 1);
+  EXPECT_FALSE(s.local_calls);
+  EXPECT_EQ(fake.env.profile_reads, 130);
   EXPECT_TRUE(fake.env.sleeps.empty()) << "a readable file never needs a second attempt";
 }
 
@@ -620,35 +518,34 @@ TEST_F(SettingsOnDiskTest, FileFormatAsAnEditorWritesIt) {
         "INDEX_BASE=0x10");  // no final line end
   DriverSettings s;
   EXPECT_EQ(LoadDriverSettings(fake.env, path_, s), 16);
-  EXPECT_EQ(s.ExtCol, 12);
-  EXPECT_EQ(s.ExtLine, 3);
-  EXPECT_EQ(s.LineCount, 3);
-  EXPECT_EQ(s.ExtLen, 0);
-  EXPECT_EQ(s.Chk[0].Text.view(), "  IN ");
-  EXPECT_EQ(s.Chk[1].Text.view(), "OUT");
-  EXPECT_TRUE(s.DutyCall);
+  EXPECT_EQ(s.extension_column, 12);
+  EXPECT_EQ(s.extension_line, 3);
+  EXPECT_EQ(s.line_count, 3);
+  EXPECT_EQ(s.extension_width, 0);
+  EXPECT_EQ(s.markers[0].text.view(), "  IN ");
+  EXPECT_EQ(s.markers[1].text.view(), "OUT");
+  EXPECT_TRUE(s.duty_calls);
 }
 
 TEST_F(SettingsOnDiskTest, ChangedFileIsSeenByTheNextLoad) {
   Write("[pbx]\nEXT_POS=12;3\nPULSES_MULT=4\n");
   DriverSettings s;
   LoadDriverSettings(fake.env, path_, s);
-  EXPECT_EQ(s.ExtCol, 12);
-  EXPECT_EQ(s.PulsesMult, 4);
+  EXPECT_EQ(s.extension_column, 12);
+  EXPECT_EQ(s.pulses_multiplier, 4);
   Write("[pbx]\nEXT_POS=7\n");
   LoadDriverSettings(fake.env, path_, s);
-  EXPECT_EQ(s.ExtCol, 7);
-  EXPECT_EQ(s.LineCount, 1);
-  EXPECT_EQ(s.PulsesMult, 1);
+  EXPECT_EQ(s.extension_column, 7);
+  EXPECT_EQ(s.line_count, 1);
+  EXPECT_EQ(s.pulses_multiplier, 1);
 }
 
 TEST_F(SettingsOnDiskTest, MissingFileGivesDefaultsWithoutPauses) {
   DriverSettings s;
   EXPECT_EQ(LoadDriverSettings(fake.env, path_ + ".absent", s), 0);
-  EXPECT_EQ(s.LineCount, 1);
-  EXPECT_TRUE(s.DcExtChk);
-  EXPECT_FALSE(s.DutyCall);
-  EXPECT_EQ(fake.env.profile_reads, 131);
+  EXPECT_EQ(s.line_count, 1);
+  EXPECT_FALSE(s.duty_calls);
+  EXPECT_EQ(fake.env.profile_reads, 130);
   EXPECT_TRUE(fake.env.sleeps.empty());
 }
 

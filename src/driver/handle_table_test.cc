@@ -50,12 +50,11 @@ TEST(HandleTable, NewHandleHoldsTheMissingFileDefaults) {
   HandleTable t;
   const DriverSettings* s = t.Find(t.Acquire());
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->LineCount, 1);
-  EXPECT_EQ(s->ExtCol, 0);
-  EXPECT_EQ(s->ExtLine, 1);
-  EXPECT_EQ(s->PulsesMult, 1);
-  EXPECT_TRUE(s->DcExtChk);
-  EXPECT_EQ(s->TimeLayout, TimeLayoutKind::kNone);
+  EXPECT_EQ(s->line_count, 1);
+  EXPECT_EQ(s->extension_column, 0);
+  EXPECT_EQ(s->extension_line, 1);
+  EXPECT_EQ(s->pulses_multiplier, 1);
+  EXPECT_EQ(s->time_layout, TimeLayoutKind::kNone);
 }
 
 }  // namespace

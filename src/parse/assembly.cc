@@ -41,19 +41,19 @@ void ResetDecode(RecordDecode& d) {
 
 // incoming_call := IN_CALLS, then every IN_CHK entry whose line is buffered.
 void TestIncomingMarkers(RecordDecode& d) {
-  d.state.incoming_call = d.s.InCalls;
-  for (const CheckEntry& chk : d.s.InChk) {
-    if (auto line = d.lines.Line(chk.Line)) CheckMarker(*line, chk, d.state.incoming_call);
+  d.state.incoming_call = d.s.incoming_calls;
+  for (const CheckEntry& chk : d.s.incoming_markers) {
+    if (auto line = d.lines.Line(chk.line)) CheckMarker(*line, chk, d.state.incoming_call);
   }
 }
 
 // private_call := PRV_CALLS, then every PRV_CHK entry whose line is buffered;
 // a failing entry records 41 + n. The call goes on either way.
 void TestPrivateMarkers(RecordDecode& d) {
-  d.state.private_call = d.s.PrvCalls;
-  for (std::size_t i = 0; i < d.s.PrvChk.size(); ++i) {
-    const CheckEntry& chk = d.s.PrvChk[i];
-    auto line = d.lines.Line(chk.Line);
+  d.state.private_call = d.s.private_calls;
+  for (std::size_t i = 0; i < d.s.private_markers.size(); ++i) {
+    const CheckEntry& chk = d.s.private_markers[i];
+    auto line = d.lines.Line(chk.line);
     if (!line) continue;
     CheckMarker(*line, chk, d.state.private_call);
     RecordCode(d.state.private_call, kPrivateMarkerCodeBase + static_cast<int32_t>(i) + 1, d.out.error_code);
@@ -128,7 +128,7 @@ bool Matches(Match m, bool value) { return (m == Match::kYes) == value; }
 bool InExtensionRange(const DriverSettings& s, std::string_view text) {
   bool unused = true;
   const int32_t n = ParseIntField(text, unused);
-  return n >= s.ExtRangeSt && n <= s.ExtRangeEnd;
+  return n >= s.extension_range_first && n <= s.extension_range_last;
 }
 
 CallKind ClassifyWithoutOriginating(RecordDecode& d) {
@@ -161,7 +161,7 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
       d.state.foreign_extension,
       org.empty(),
       org != acting.view(),
-      org.size() == cli.size() || d.s.CliCol != d.s.OrgExtCol,
+      org.size() == cli.size() || d.s.caller_column != d.s.originating_extension_column,
       InExtensionRange(d.s, org),
       org.size() == cli.size(),
       dialled.empty(),
@@ -213,7 +213,7 @@ CallKind ClassifyWithOriginating(RecordDecode& d) {
 }
 
 CallKind Classify(RecordDecode& d) {
-  return d.s.OrgExtCol == 0 ? ClassifyWithoutOriginating(d) : ClassifyWithOriginating(d);
+  return d.s.originating_extension_column == 0 ? ClassifyWithoutOriginating(d) : ClassifyWithOriginating(d);
 }
 
 // ---- The three paths --------------------------------------------------------
@@ -300,9 +300,9 @@ int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, Parse
   ResetDecode(d);
   CallKind kind = CallKind::kNone;
   if (state.local_call_pending || state.duty_call_pending) {
-    if (state.local_call_pending && s.LocalCalls) {
+    if (state.local_call_pending && s.local_calls) {
       kind = RunLocalCallSteps(d);
-    } else if (state.duty_call_pending && s.DutyCall) {
+    } else if (state.duty_call_pending && s.duty_calls) {
       kind = RunDutyCallSteps(d);
     }
   } else {

@@ -17,8 +17,8 @@ void CheckMarker(std::string_view line, uint8_t column, std::string_view expecte
 // CheckMarker with a settings entry's column and text. Most entries of a
 // layout are unconfigured, so that case is settled here without a call.
 inline void CheckMarker(std::string_view line, const CheckEntry& entry, bool& ok) {
-  if (entry.Col == 0 || entry.Text.empty() || !ok) return;
-  CheckMarker(line, entry.Col, entry.Text.view(), ok);
+  if (entry.column == 0 || entry.text.empty() || !ok) return;
+  CheckMarker(line, entry.column, entry.text.view(), ok);
 }
 
 // True iff `line` holds a space at 1-based `column` (a shorter line fails).

@@ -87,13 +87,13 @@ LayoutCodes CodesOf(TimeLayoutKind layout) {
 // The start time of layouts 1..3 into StartMinute and StartSecond. Returns
 // the start seconds, or nothing when the start line is not buffered.
 std::optional<int32_t> DecodeStart(RecordDecode& d, int32_t code) {
-  auto line = d.lines.Line(d.s.TimeHhLine);
+  auto line = d.lines.Line(d.s.start_line);
   if (!line) return std::nullopt;
   d.rec.StartMinute =
-      DecodeTimeOfDay(*line, d.s.TimeHhCol, 2, d.s.TimeMmCol, 2, d.s.AmPmCol, d.state.record_ok);
+      DecodeTimeOfDay(*line, d.s.start_hour_column, 2, d.s.start_minute_column, 2, d.s.am_pm_column, d.state.record_ok);
   d.Record(code);
-  if (d.s.TimeSsCol != 0) {
-    const int32_t ss = ParseIntField(CutText(*line, d.s.TimeSsCol, 2), d.state.record_ok);
+  if (d.s.start_second_column != 0) {
+    const int32_t ss = ParseIntField(CutText(*line, d.s.start_second_column, 2), d.state.record_ok);
     d.rec.StartSecond = static_cast<uint8_t>(static_cast<uint32_t>(ss));
     d.Record(code);
   }
@@ -103,11 +103,11 @@ std::optional<int32_t> DecodeStart(RecordDecode& d, int32_t code) {
 // The duration of layouts 1 and 4 into Duration. Returns it, or nothing when
 // the duration line is not buffered.
 std::optional<int32_t> DecodeCallDuration(RecordDecode& d, int32_t code) {
-  auto line = d.lines.Line(d.s.LenMmLine);
+  auto line = d.lines.Line(d.s.duration_line);
   if (!line) return std::nullopt;
-  int32_t duration = DecodeDuration(*line, d.s.LenHhCol, 2, d.s.LenMmCol, d.s.LenMmLen, d.s.LenSsCol,
-                                    d.s.LenSsLen, d.state.record_ok);
-  if (d.s.PegsCount) {
+  int32_t duration = DecodeDuration(*line, d.s.duration_hours_column, 2, d.s.duration_minutes_column, d.s.duration_minutes_width, d.s.duration_seconds_column,
+                                    d.s.duration_seconds_width, d.state.record_ok);
+  if (d.s.duration_seconds_in_tenths) {
     // The seconds part counts tenths of a minute. Division truncates toward
     // zero, so a negative duration keeps its sign in both parts.
     duration = Add32((duration / 60) * 60, (duration % 60) * 6);
@@ -123,13 +123,13 @@ std::optional<int32_t> DecodeCallDuration(RecordDecode& d, int32_t code) {
 // The end time of layouts 3 and 4 in seconds since midnight, or nothing when
 // the end line is not buffered.
 std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_code) {
-  auto line = d.lines.Line(d.s.EndHhLine);
+  auto line = d.lines.Line(d.s.end_line);
   if (!line) return std::nullopt;
-  const uint16_t minutes = DecodeTimeOfDay(*line, d.s.EndHhCol, 2, d.s.EndMmCol, 2, 0, d.state.record_ok);
+  const uint16_t minutes = DecodeTimeOfDay(*line, d.s.end_hour_column, 2, d.s.end_minute_column, 2, 0, d.state.record_ok);
   d.Record(code);
   int32_t end = int32_t{minutes} * 60;
-  if (d.s.EndSsCol != 0) {
-    end = Add32(end, ParseIntField(CutText(*line, d.s.EndSsCol, 2), d.state.record_ok));
+  if (d.s.end_second_column != 0) {
+    end = Add32(end, ParseIntField(CutText(*line, d.s.end_second_column, 2), d.state.record_ok));
     d.Record(seconds_code);
   }
   return end;
@@ -232,16 +232,16 @@ void DateMinusDays(ShortText<6>& call_date, int32_t days) {
 }
 
 void DecodeDateStep(RecordDecode& d) {
-  if (d.s.MonthCol != 0) {
-    if (auto line = d.lines.Line(d.s.MonthLine)) {
-      DecodeCallDate(*line, d.s.YearCol, d.s.MonthCol, d.s.DayCol, TodayIfYearless(d.env, d.s.YearCol),
+  if (d.s.month_column != 0) {
+    if (auto line = d.lines.Line(d.s.date_line)) {
+      DecodeCallDate(*line, d.s.year_column, d.s.month_column, d.s.day_column, TodayIfYearless(d.env, d.s.year_column),
                      d.state.record_ok, d.out.call_date);
       d.Record(TALVO_ERR_CALL_DATE);
     }
     return;
   }
-  if (d.s.JulianCol == 0) return;
-  auto field = d.Field(d.s.JulianLine, d.s.JulianCol, 3);
+  if (d.s.day_of_year_column == 0) return;
+  auto field = d.Field(d.s.day_of_year_line, d.s.day_of_year_column, 3);
   if (!field) return;
   const int32_t day = ParseIntField(*field, d.state.record_ok);
   // The conversion is not tried after a failure.
@@ -250,13 +250,13 @@ void DecodeDateStep(RecordDecode& d) {
 }
 
 void DecodeTimesStep(RecordDecode& d) {
-  const TimeLayoutKind layout = d.s.TimeLayout;
+  const TimeLayoutKind layout = d.s.time_layout;
   const LayoutCodes codes = CodesOf(layout);
   switch (layout) {
     case TimeLayoutKind::kStartAndDuration: {
       const std::optional<int32_t> start = DecodeStart(d, codes.start);
       const std::optional<int32_t> duration = DecodeCallDuration(d, codes.duration);
-      if (duration && d.s.DateEnd) {
+      if (duration && d.s.dated_by_end) {
         // The report dates the call by its end. Without a start line the call
         // is taken to start at midnight.
         const int32_t end = Add32(*duration, start.value_or(0));
@@ -280,7 +280,7 @@ void DecodeTimesStep(RecordDecode& d) {
         duration = Sub32(Add32(*end, kSecondsPerDay), *start);
         if (duration > kLongestCallOverMidnight) {
           duration = 0;
-        } else if (d.s.DateEnd) {
+        } else if (d.s.dated_by_end) {
           DateMinusDays(d.out.call_date, 1);
         }
       }
@@ -311,10 +311,10 @@ void DecodeTimesStep(RecordDecode& d) {
 }
 
 void DecodeRingTimeStep(RecordDecode& d) {
-  auto line = d.lines.Line(d.s.RingSsLine);
+  auto line = d.lines.Line(d.s.ring_line);
   if (!line) return;
   const int32_t ring =
-      DecodeDuration(*line, 0, 0, d.s.RingMmCol, d.s.RingMmLen, d.s.RingSsCol, d.s.RingSsLen, d.state.record_ok);
+      DecodeDuration(*line, 0, 0, d.s.ring_minutes_column, d.s.ring_minutes_width, d.s.ring_seconds_column, d.s.ring_seconds_width, d.state.record_ok);
   // A phone cannot ring less than nothing: a minus sign in a broken field
   // fails the ring time. Held to the 16-bit field all the same, so that a
   // ring time far below zero cut to 16 bits never reads as a long one.
@@ -325,20 +325,20 @@ void DecodeRingTimeStep(RecordDecode& d) {
 
 void DecodeLocalCallDateTime(RecordDecode& d) {
   bool& ok = d.state.local_call_pending;
-  DecodeCallDate(d.lines.LineOrEmpty(d.s.LclMonthLine), d.s.LclYearCol, d.s.LclMonthCol, d.s.LclDayCol,
-                 TodayIfYearless(d.env, d.s.LclYearCol), ok, d.out.call_date);
+  DecodeCallDate(d.lines.LineOrEmpty(d.s.local_date_line), d.s.local_year_column, d.s.local_month_column, d.s.local_day_column,
+                 TodayIfYearless(d.env, d.s.local_year_column), ok, d.out.call_date);
   RecordCode(ok, TALVO_ERR_LOCAL_DATE, d.out.error_code);
   d.rec.StartMinute =
-      DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.LclTimeHhLine), d.s.LclTimeHhCol, 2, d.s.LclTimeMmCol, 2, 0, ok);
+      DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.local_time_line), d.s.local_hour_column, 2, d.s.local_minute_column, 2, 0, ok);
   RecordCode(ok, TALVO_ERR_LOCAL_TIME, d.out.error_code);
 }
 
 void DecodeDutyCallDateTime(RecordDecode& d) {
-  DecodeCallDate(d.lines.LineOrEmpty(d.s.DcMonthLine), d.s.DcYearCol, d.s.DcMonthCol, d.s.DcDayCol,
-                 TodayIfYearless(d.env, d.s.DcYearCol), d.state.record_ok, d.out.call_date);
+  DecodeCallDate(d.lines.LineOrEmpty(d.s.duty_date_line), d.s.duty_year_column, d.s.duty_month_column, d.s.duty_day_column,
+                 TodayIfYearless(d.env, d.s.duty_year_column), d.state.record_ok, d.out.call_date);
   d.Record(TALVO_ERR_DUTY_DATE);
-  d.rec.StartMinute = DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.DcTimeHhLine), d.s.DcTimeHhCol, 2,
-                                      d.s.DcTimeMmCol, 2, 0, d.state.record_ok);
+  d.rec.StartMinute = DecodeTimeOfDay(d.lines.LineOrEmpty(d.s.duty_time_line), d.s.duty_hour_column, 2,
+                                      d.s.duty_minute_column, 2, 0, d.state.record_ok);
   d.Record(TALVO_ERR_DUTY_TIME);
 }
 

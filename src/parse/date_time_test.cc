@@ -246,26 +246,26 @@ class DateTimeStep : public ::testing::Test {
   // Start "HHMMSS" on line 1, end "HHMMSS" on line 2, duration "HHMMSS" on
   // line 3, all at columns 1, 3 and 5.
   void UseLayout(TimeLayoutKind layout) {
-    s.TimeLayout = layout;
-    s.TimeHhLine = 1;
-    s.EndHhLine = 2;
-    s.LenMmLine = 3;
+    s.time_layout = layout;
+    s.start_line = 1;
+    s.end_line = 2;
+    s.duration_line = 3;
     if (layout != TimeLayoutKind::kEndAndDuration) {
-      s.TimeHhCol = 1;
-      s.TimeMmCol = 3;
-      s.TimeSsCol = 5;
+      s.start_hour_column = 1;
+      s.start_minute_column = 3;
+      s.start_second_column = 5;
     }
     if (layout == TimeLayoutKind::kStartAndEnd || layout == TimeLayoutKind::kEndAndDuration) {
-      s.EndHhCol = 1;
-      s.EndMmCol = 3;
-      s.EndSsCol = 5;
+      s.end_hour_column = 1;
+      s.end_minute_column = 3;
+      s.end_second_column = 5;
     }
     if (layout == TimeLayoutKind::kStartAndDuration || layout == TimeLayoutKind::kEndAndDuration) {
-      s.LenHhCol = 1;
-      s.LenMmCol = 3;
-      s.LenMmLen = 2;
-      s.LenSsCol = 5;
-      s.LenSsLen = 2;
+      s.duration_hours_column = 1;
+      s.duration_minutes_column = 3;
+      s.duration_minutes_width = 2;
+      s.duration_seconds_column = 5;
+      s.duration_seconds_width = 2;
     }
   }
 
@@ -278,10 +278,10 @@ class DateTimeStep : public ::testing::Test {
 };
 
 TEST_F(DateTimeStep, DateFromMonthColumns) {
-  s.MonthLine = 2;
-  s.YearCol = 1;
-  s.MonthCol = 3;
-  s.DayCol = 5;
+  s.date_line = 2;
+  s.year_column = 1;
+  s.month_column = 3;
+  s.day_column = 5;
   struct Case {
     std::string_view in;
     std::string_view want;
@@ -305,8 +305,8 @@ TEST_F(DateTimeStep, DateFromMonthColumns) {
 }
 
 TEST_F(DateTimeStep, DateFromDayOfYear) {
-  s.JulianCol = 4;
-  s.JulianLine = 1;
+  s.day_of_year_column = 4;
+  s.day_of_year_line = 1;
   struct Case {
     std::string_view in;
     std::string_view want;
@@ -329,7 +329,7 @@ TEST_F(DateTimeStep, DateFromDayOfYear) {
 }
 
 TEST_F(DateTimeStep, DayOfYearIsNotConvertedAfterAFailure) {
-  s.JulianCol = 1;
+  s.day_of_year_column = 1;
   lines.Assign({"074"});
   state.record_ok = false;
   out.error_code = TALVO_ERR_INDEX;
@@ -359,7 +359,7 @@ TEST_F(DateTimeStep, Layout1DateEndMovesBackByWholeDays) {
   };
   for (const Case& c : cases) {
     Reset(c.date);
-    s.DateEnd = c.date_end;
+    s.dated_by_end = c.date_end;
     lines.Assign({c.start, "", c.duration});
     RunTimes();
     EXPECT_EQ(DateText(out.call_date), c.want_date) << c.start << " + " << c.duration;
@@ -388,7 +388,7 @@ TEST_F(DateTimeStep, NegativeDurationFailsItsStep) {
   for (const Case& c : cases) {
     Reset();
     UseLayout(c.layout);
-    s.PegsCount = c.pegs_count;
+    s.duration_seconds_in_tenths = c.pegs_count;
     lines.Assign({"120000", "130000", c.duration});
     RunTimes();
     EXPECT_EQ(out.error_code, c.want_code) << c.duration;
@@ -397,15 +397,15 @@ TEST_F(DateTimeStep, NegativeDurationFailsItsStep) {
 }
 
 TEST_F(DateTimeStep, Layout1WithoutAStartLineCountsFromMidnight) {
-  s.TimeLayout = TimeLayoutKind::kStartAndDuration;
-  s.TimeHhLine = 3;  // not buffered
-  s.TimeHhCol = 1;
-  s.TimeMmCol = 3;
-  s.LenMmLine = 1;
-  s.LenHhCol = 1;
-  s.LenMmCol = 3;
-  s.LenMmLen = 2;
-  s.DateEnd = true;
+  s.time_layout = TimeLayoutKind::kStartAndDuration;
+  s.start_line = 3;  // not buffered
+  s.start_hour_column = 1;
+  s.start_minute_column = 3;
+  s.duration_line = 1;
+  s.duration_hours_column = 1;
+  s.duration_minutes_column = 3;
+  s.duration_minutes_width = 2;
+  s.dated_by_end = true;
   struct Case {
     std::string_view duration;
     std::string_view want;
@@ -440,7 +440,7 @@ TEST_F(DateTimeStep, Layout1StartAndDurationCodes) {
 
 TEST_F(DateTimeStep, PegsCountReadsSecondsAsTenthsOfAMinute) {
   UseLayout(TimeLayoutKind::kStartAndDuration);
-  s.PegsCount = true;
+  s.duration_seconds_in_tenths = true;
   struct Case {
     std::string_view duration;
     int32_t want;
@@ -459,11 +459,11 @@ TEST_F(DateTimeStep, PegsCountReadsSecondsAsTenthsOfAMinute) {
 
 TEST_F(DateTimeStep, PegsCountWrapsAtThirtyTwoBits) {
   UseLayout(TimeLayoutKind::kStartAndDuration);
-  s.PegsCount = true;
-  s.LenHhCol = 0;
-  s.LenMmCol = 0;
-  s.LenSsCol = 1;
-  s.LenSsLen = 11;
+  s.duration_seconds_in_tenths = true;
+  s.duration_hours_column = 0;
+  s.duration_minutes_column = 0;
+  s.duration_seconds_column = 1;
+  s.duration_seconds_width = 11;
   struct Case {
     std::string_view duration;
     int32_t want;
@@ -481,7 +481,7 @@ TEST_F(DateTimeStep, PegsCountWrapsAtThirtyTwoBits) {
 
 TEST_F(DateTimeStep, Layout2DecodesTheStartOnly) {
   UseLayout(TimeLayoutKind::kStartOnly);
-  s.LenMmCol = 3;  // no duration is read in this layout
+  s.duration_minutes_column = 3;  // no duration is read in this layout
   struct Case {
     std::string_view start;
     uint16_t minute;
@@ -521,7 +521,7 @@ TEST_F(DateTimeStep, Layout3OverMidnightWithinTwentyHours) {
   };
   for (const Case& c : cases) {
     Reset();
-    s.DateEnd = c.date_end;
+    s.dated_by_end = c.date_end;
     lines.Assign({c.start, c.end});
     RunTimes();
     EXPECT_EQ(Duration(), c.duration) << c.start << " to " << c.end;
@@ -572,7 +572,7 @@ TEST_F(DateTimeStep, Layout4StartFromEndAndDuration) {
   };
   for (const Case& c : cases) {
     Reset();
-    s.DateEnd = false;  // the date moves whatever DATE_END says
+    s.dated_by_end = false;  // the date moves whatever DATE_END says
     lines.Assign({"", c.end, c.duration});
     RunTimes();
     EXPECT_EQ(Minute(), c.minute) << c.end << " - " << c.duration;
@@ -601,8 +601,8 @@ TEST_F(DateTimeStep, Layout4Codes) {
 
 TEST_F(DateTimeStep, NoLayoutDecodesNoTimes) {
   UseLayout(TimeLayoutKind::kStartAndDuration);
-  s.TimeLayout = TimeLayoutKind::kNone;
-  s.DateEnd = true;
+  s.time_layout = TimeLayoutKind::kNone;
+  s.dated_by_end = true;
   lines.Assign({"230000", "", "020000"});
   RunTimes();
   EXPECT_EQ(Minute(), 0);
@@ -615,10 +615,10 @@ TEST_F(DateTimeStep, ExtremeTimesWrapWithoutOverflow) {
   // the gap wraps to -2^31, -24854 midnights move the date out of the
   // calendar, and the start is 98048 s (-24854 * 86400 + 2^31).
   UseLayout(TimeLayoutKind::kEndAndDuration);
-  s.LenHhCol = 0;
-  s.LenMmCol = 0;
-  s.LenSsCol = 1;
-  s.LenSsLen = 11;
+  s.duration_hours_column = 0;
+  s.duration_minutes_column = 0;
+  s.duration_seconds_column = 1;
+  s.duration_seconds_width = 11;
   lines.Assign({"", "0000-1", "2147483647"});
   RunTimes();
   EXPECT_EQ(DateText(out.call_date), "      ");
@@ -634,11 +634,11 @@ TEST_F(DateTimeStep, ExtremeTimesWrapWithoutOverflow) {
 }
 
 TEST_F(DateTimeStep, RingTimeIsCappedAt255) {
-  s.RingSsLine = 2;
-  s.RingMmCol = 1;
-  s.RingMmLen = 2;
-  s.RingSsCol = 3;
-  s.RingSsLen = 2;
+  s.ring_line = 2;
+  s.ring_minutes_column = 1;
+  s.ring_minutes_width = 2;
+  s.ring_seconds_column = 3;
+  s.ring_seconds_width = 2;
   struct Case {
     std::string_view in;
     int16_t want;
@@ -663,13 +663,13 @@ TEST_F(DateTimeStep, RingTimeIsCappedAt255) {
 }
 
 TEST_F(DateTimeStep, LocalCallDateAndTimeAgainstTheLocalFlag) {
-  s.LclMonthLine = 1;
-  s.LclYearCol = 1;
-  s.LclMonthCol = 3;
-  s.LclDayCol = 5;
-  s.LclTimeHhLine = 2;
-  s.LclTimeHhCol = 1;
-  s.LclTimeMmCol = 3;
+  s.local_date_line = 1;
+  s.local_year_column = 1;
+  s.local_month_column = 3;
+  s.local_day_column = 5;
+  s.local_time_line = 2;
+  s.local_hour_column = 1;
+  s.local_minute_column = 3;
   struct Case {
     int held;  // lines buffered of the two below
     std::string_view date_line;
@@ -701,13 +701,13 @@ TEST_F(DateTimeStep, LocalCallDateAndTimeAgainstTheLocalFlag) {
 }
 
 TEST_F(DateTimeStep, DutyCallDateAndTimeAgainstRecordOk) {
-  s.DcMonthLine = 2;
-  s.DcYearCol = 0;  // no year: today is 15 March 2026
-  s.DcMonthCol = 1;
-  s.DcDayCol = 3;
-  s.DcTimeHhLine = 1;
-  s.DcTimeHhCol = 1;
-  s.DcTimeMmCol = 4;
+  s.duty_date_line = 2;
+  s.duty_year_column = 0;  // no year: today is 15 March 2026
+  s.duty_month_column = 1;
+  s.duty_day_column = 3;
+  s.duty_time_line = 1;
+  s.duty_hour_column = 1;
+  s.duty_minute_column = 4;
   struct Case {
     int held;  // lines buffered of the two below
     std::string_view time_line;

@@ -55,26 +55,26 @@ std::optional<std::string_view> TrunkField(const RecordDecode& d, uint8_t line, 
   return d.Field(line, col, len);
 }
 
-using DcTrnEntries = decltype(DriverSettings::DcTrn);
+using DcTrnEntries = decltype(DriverSettings::duty_second_extension_characters);
 
 // The one character at `column` of `line`, or the empty text.
 std::string_view CharAt(const RecordDecode& d, const CharEntry& at) {
-  return d.FieldOrEmpty(at.Line, at.Col, 1);
+  return d.FieldOrEmpty(at.line, at.column, 1);
 }
 
 }  // namespace
 
 void DecodeDialledNumber(RecordDecode& d) {
-  if (auto line = d.lines.Line(d.s.NumLine)) d.state.dialled = ExtractDigits(*line, d.s.NumCol, d.s.NumLen);
+  if (auto line = d.lines.Line(d.s.number_line)) d.state.dialled = ExtractDigits(*line, d.s.number_column, d.s.number_width);
 }
 
 void DecodeCallerNumber(RecordDecode& d) {
-  if (auto line = d.lines.Line(d.s.CliLine)) d.caller = ExtractDigits(*line, d.s.CliCol, d.s.CliLen);
+  if (auto line = d.lines.Line(d.s.caller_line)) d.caller = ExtractDigits(*line, d.s.caller_column, d.s.caller_width);
 }
 
 void DecodeIndex(RecordDecode& d) {
-  if (d.s.IndexCol == 0) return;
-  auto field = d.Field(d.s.IndexLine, d.s.IndexCol, d.s.IndexLen);
+  if (d.s.index_column == 0) return;
+  auto field = d.Field(d.s.index_line, d.s.index_column, d.s.index_width);
   if (!field) return;
   // Untrimmed: leading blanks are part of the integer syntax, trailing ones are not.
   const IntegerParse p = ParseInteger(*field);
@@ -88,49 +88,49 @@ void DecodeIndex(RecordDecode& d) {
 }
 
 void DecodePulses(RecordDecode& d) {
-  if (!d.state.record_ok || d.s.PulsesCol == 0) return;
-  auto field = d.Field(d.s.PulsesLine, d.s.PulsesCol, d.s.PulsesLen);
+  if (!d.state.record_ok || d.s.pulses_column == 0) return;
+  auto field = d.Field(d.s.pulses_line, d.s.pulses_column, d.s.pulses_width);
   if (!field) return;
   const double x = ParseRealField(*field, d.state.record_ok);
-  d.rec.Pulses = ScalePulses(d.s.PulsesMult, x, d.state.record_ok);
+  d.rec.Pulses = ScalePulses(d.s.pulses_multiplier, x, d.state.record_ok);
   d.Record(kCodePulses);
 }
 
 void DecodeTrunkGroup(RecordDecode& d) {
   std::string_view group = TextOf(d.rec.TrunkGroup);
-  if (auto field = TrunkField(d, d.s.AlumaLine, d.s.AlumaCol, d.s.AlumaLen)) group = TrimBlanks(*field);
+  if (auto field = TrunkField(d, d.s.trunk_group_line, d.s.trunk_group_column, d.s.trunk_group_width)) group = TrimBlanks(*field);
   const ShortText<6> plain = NormalizeTrunk(group);
-  StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.TgBase.view(), plain.view(), d.s.UseTgBaseAsStr).view());
+  StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.trunk_group_base.view(), plain.view(), d.s.trunk_group_base_as_text).view());
 }
 
 void DecodeTrunk(RecordDecode& d) {
   std::string_view trunk = TextOf(d.rec.Trunk);
-  if (auto field = TrunkField(d, d.s.OrekLine, d.s.OrekCol, d.s.OrekLen)) trunk = TrimBlanks(*field);
+  if (auto field = TrunkField(d, d.s.trunk_line, d.s.trunk_column, d.s.trunk_width)) trunk = TrimBlanks(*field);
   const ShortText<6> plain = NormalizeTrunk(trunk);
   StoreText(d.rec.Trunk, plain.view());
 }
 
 void DecodeAccount(RecordDecode& d) {
-  if (d.s.AccountCol == 0 || d.s.AccountLen == 0) return;
-  auto line = d.lines.Line(d.s.AccountLine);
+  if (d.s.account_column == 0 || d.s.account_width == 0) return;
+  auto line = d.lines.Line(d.s.account_line);
   if (!line) return;
-  if (!d.s.AccountExt) {
-    const ShortText<24> digits = ExtractDigits(*line, d.s.AccountCol, d.s.AccountLen);
+  if (!d.s.account_is_extension) {
+    const ShortText<24> digits = ExtractDigits(*line, d.s.account_column, d.s.account_width);
     const std::string_view a = digits.view().substr(0, 8);
     if (!a.empty()) StoreText(d.rec.Account, a);
     return;
   }
   // The account field carries the calling extension.
-  std::string a(ExtractAlphanumerics(*line, d.s.AccountCol, d.s.AccountLen).view().substr(0, 8));
+  std::string a(ExtractAlphanumerics(*line, d.s.account_column, d.s.account_width).view().substr(0, 8));
   if (a.empty()) return;
-  if (d.s.AccountLzero) a = Int64ToText(TextToIntDef(a)).substr(0, 8);
+  if (d.s.account_drops_leading_zeros) a = Int64ToText(TextToIntDef(a)).substr(0, 8);
   StoreText(d.rec.SecondExtension, TextOf(d.rec.Extension));
   StoreText(d.rec.Extension, a);
   FinishExtension(d);
 }
 
 void DecodeExtension(RecordDecode& d) {
-  auto field = d.Field(d.s.ExtLine, d.s.ExtCol, d.s.ExtLen);
+  auto field = d.Field(d.s.extension_line, d.s.extension_column, d.s.extension_width);
   if (!field) return;
   const std::string_view t = TrimBlanks(*field).substr(0, 8);
   if (!TextOf(d.rec.Extension).empty()) {
@@ -140,8 +140,8 @@ void DecodeExtension(RecordDecode& d) {
   }
   bool unused = true;  // "12A" reads as 12 and a leading letter as 0
   const int32_t n = ParseIntField(TextOf(d.rec.Extension), unused);
-  if (n < d.s.ExtRangeSt || n > d.s.ExtRangeEnd) {
-    if (d.s.SaveTrnkExt) {
+  if (n < d.s.extension_range_first || n > d.s.extension_range_last) {
+    if (d.s.keep_foreign_extensions) {
       d.state.foreign_extension = true;
     } else {
       d.state.record_ok = false;
@@ -151,8 +151,8 @@ void DecodeExtension(RecordDecode& d) {
 }
 
 void DecodeOriginatingExtension(RecordDecode& d) {
-  if (d.s.OrgExtCol == 0) return;
-  auto field = d.Field(d.s.OrgExtLine, d.s.OrgExtCol, d.s.OrgExtLen);
+  if (d.s.originating_extension_column == 0) return;
+  auto field = d.Field(d.s.originating_extension_line, d.s.originating_extension_column, d.s.originating_extension_width);
   if (!field) return;
   const std::string_view org = TrimBlanks(*field).substr(0, 8);
   if (org.find('-') != std::string_view::npos) {
@@ -172,14 +172,14 @@ void RequireExtension(RecordDecode& d) {
 }
 
 void DecodeCode(RecordDecode& d) {
-  if (!d.state.record_ok || d.s.TcodeCol == 0 || d.s.TcodeLen == 0) return;
-  if (auto line = d.lines.Line(d.s.TcodeLine)) {
-    d.state.code.assign(ExtractAlphanumerics(*line, d.s.TcodeCol, d.s.TcodeLen).view());
+  if (!d.state.record_ok || d.s.code_column == 0 || d.s.code_width == 0) return;
+  if (auto line = d.lines.Line(d.s.code_line)) {
+    d.state.code.assign(ExtractAlphanumerics(*line, d.s.code_column, d.s.code_width).view());
   }
 }
 
 void DecodeDisa(RecordDecode& d) {
-  auto field = d.Field(d.s.DisaLine, d.s.DisaCol, d.s.DisaLen);
+  auto field = d.Field(d.s.disa_line, d.s.disa_column, d.s.disa_width);
   if (!field) return;
   const std::string_view marker = TrimBlanks(*field);
   if (marker.size() == 1 && (marker[0] == 'Y' || marker[0] == 'y')) AddFlags(d.rec, TALVO_FLAG_CONVERTED);
@@ -198,42 +198,42 @@ void FinishExtension(RecordDecode& d) {
   const std::string_view current = TextOf(d.rec.Extension);
   char ext[8];
   std::size_t n = 0;
-  if (d.s.ExtLeadZero && d.s.ExtLen > current.size()) {
-    n = std::min<std::size_t>(d.s.ExtLen - current.size(), sizeof ext);
+  if (d.s.extension_leading_zeros && d.s.extension_width > current.size()) {
+    n = std::min<std::size_t>(d.s.extension_width - current.size(), sizeof ext);
     std::memset(ext, '0', n);
   }
   const std::size_t kept = std::min(current.size(), sizeof ext - n);
   if (kept > 0) std::memcpy(ext + n, current.data(), kept);
-  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), std::string_view(ext, n + kept));
+  StorePrefixed(d.rec.Extension, d.s.extension_prefix.view(), std::string_view(ext, n + kept));
 }
 
 void DecodeLocalCallParties(RecordDecode& d) {
   // A line that is not buffered reads as an empty field.
-  const std::string_view org = TrimBlanks(d.FieldOrEmpty(d.s.LclOrgLine, d.s.LclOrgCol, d.s.LclOrgLen));
-  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), org);
-  d.state.dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.LclTerLine, d.s.LclTerCol, d.s.LclTerLen)));
+  const std::string_view org = TrimBlanks(d.FieldOrEmpty(d.s.local_caller_line, d.s.local_caller_column, d.s.local_caller_width));
+  StorePrefixed(d.rec.Extension, d.s.extension_prefix.view(), org);
+  d.state.dialled.assign(TrimBlanks(d.FieldOrEmpty(d.s.local_called_line, d.s.local_called_column, d.s.local_called_width)));
   if (d.state.dialled.empty()) d.state.local_call_pending = false;
   RecordCode(d.state.local_call_pending, kCodeLocalNumber, d.out.error_code);
 }
 
 void DecodeDutyCallParties(RecordDecode& d) {
-  const std::string_view ext = d.FieldOrEmpty(d.s.DcExtLine, d.s.DcExtCol, d.s.DcExtLen);
-  StorePrefixed(d.rec.Extension, d.s.ExtPrefix.view(), ext);
+  const std::string_view ext = d.FieldOrEmpty(d.s.duty_extension_line, d.s.duty_extension_column, d.s.duty_extension_width);
+  StorePrefixed(d.rec.Extension, d.s.extension_prefix.view(), ext);
   d.state.record_ok = d.state.record_ok && !TextOf(d.rec.Extension).empty();
   d.Record(kCodeDutyExtension);
 
   // The first character replaces what the second extension held; the others
   // are added to it.
-  const auto& trn = d.s.DcTrn;
+  const auto& trn = d.s.duty_second_extension_characters;
   static_assert(std::tuple_size_v<DcTrnEntries> == 4, "one replacing character and three added ones");
   char code[CapacityOf<decltype(d.rec.SecondExtension)>() + 3];
   std::size_t n = 0;
   const auto append = [&](std::string_view text) {
     for (char c : text) code[n++] = c;
   };
-  append(trn[0].Col != 0 ? CharAt(d, trn[0]) : TextOf(d.rec.SecondExtension));
+  append(trn[0].column != 0 ? CharAt(d, trn[0]) : TextOf(d.rec.SecondExtension));
   for (std::size_t i = 1; i < trn.size(); ++i) {
-    if (trn[i].Col != 0) append(CharAt(d, trn[i]));
+    if (trn[i].column != 0) append(CharAt(d, trn[i]));
   }
   StoreText(d.rec.SecondExtension, std::string_view(code, n));
   d.state.record_ok = d.state.record_ok && !TextOf(d.rec.SecondExtension).empty();

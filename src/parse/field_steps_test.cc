@@ -33,8 +33,8 @@ TEST_F(FieldStepsTest, IndexIsParsedUntrimmed) {
     int32_t index;
     bool ok;
   } cases[] = {{" 12", 12, true}, {"12 ", -1, false}, {"   ", -1, false}, {"-3 ", -1, false}, {"$1F", 31, true}};
-  s.IndexCol = 1;
-  s.IndexLen = 3;
+  s.index_column = 1;
+  s.index_width = 3;
   for (const Case& c : cases) {
     state.record_ok = true;
     out.error_code = 0;
@@ -49,8 +49,8 @@ TEST_F(FieldStepsTest, IndexIsParsedUntrimmed) {
 }
 
 TEST_F(FieldStepsTest, AnEarlierCodeSurvivesALaterFailure) {
-  s.IndexCol = 1;
-  s.IndexLen = 3;
+  s.index_column = 1;
+  s.index_width = 3;
   lines.Assign({"12 "});
   out.error_code = TALVO_ERR_CALL_DATE;
   state.record_ok = false;
@@ -67,13 +67,13 @@ TEST_F(FieldStepsTest, PulsesAreMultipliedAndRoundedToEven) {
     int32_t code;
   } cases[] = {{"2,5", 3, 8, 0}, {"0,5", 1, 0, 0}, {"   ", 5, 0, 0}, {"1.25", 4, 5, 0}, {"x", 1, 0, TALVO_ERR_PULSES},
                {"9e999", 1, 0, TALVO_ERR_PULSES}};
-  s.PulsesCol = 1;
-  s.PulsesLen = 5;
+  s.pulses_column = 1;
+  s.pulses_width = 5;
   for (const Case& c : cases) {
     state.record_ok = true;
     out.error_code = 0;
     rec.Pulses = 0;
-    s.PulsesMult = c.mult;
+    s.pulses_multiplier = c.mult;
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodePulses(d);
@@ -83,8 +83,8 @@ TEST_F(FieldStepsTest, PulsesAreMultipliedAndRoundedToEven) {
 }
 
 TEST_F(FieldStepsTest, PulsesAreSkippedAfterAFailure) {
-  s.PulsesCol = 1;
-  s.PulsesLen = 1;
+  s.pulses_column = 1;
+  s.pulses_width = 1;
   lines.Assign({"7"});
   state.record_ok = false;
   RecordDecode d = Decode();
@@ -104,12 +104,12 @@ TEST_F(FieldStepsTest, TrunkGroupTakesItsPlainFormAndTheBase) {
       {" 007 ", "", false, "7"},     {" +5  ", "", false, "5"},   {" $1F ", "", false, "31"},
       {"  23 ", "100", false, "123"}, {" AB  ", "100", false, "AB"}, {"123456789", "", false, "123456"},
   };
-  s.AlumaCol = 1;
-  s.AlumaLen = 9;
+  s.trunk_group_column = 1;
+  s.trunk_group_width = 9;
   for (const Case& c : cases) {
     std::memset(&rec, 0, sizeof rec);
-    s.TgBase.assign(c.base);
-    s.UseTgBaseAsStr = c.as_text;
+    s.trunk_group_base.assign(c.base);
+    s.trunk_group_base_as_text = c.as_text;
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodeTrunkGroup(d);
@@ -118,9 +118,9 @@ TEST_F(FieldStepsTest, TrunkGroupTakesItsPlainFormAndTheBase) {
 }
 
 TEST_F(FieldStepsTest, TrunkWithoutItsLineIsZero) {
-  s.OrekCol = 1;
-  s.OrekLen = 2;
-  s.OrekLine = 2;
+  s.trunk_column = 1;
+  s.trunk_width = 2;
+  s.trunk_line = 2;
   lines.Assign({"12"});
   RecordDecode d = Decode();
   DecodeTrunk(d);
@@ -128,8 +128,8 @@ TEST_F(FieldStepsTest, TrunkWithoutItsLineIsZero) {
 }
 
 TEST_F(FieldStepsTest, AccountDigitsOrTheCallingExtension) {
-  s.AccountCol = 1;
-  s.AccountLen = 10;
+  s.account_column = 1;
+  s.account_width = 10;
   lines.Assign({" 12-345 xx"});
   {
     RecordDecode d = Decode();
@@ -143,8 +143,8 @@ TEST_F(FieldStepsTest, AccountDigitsOrTheCallingExtension) {
     EXPECT_EQ(TextOf(rec.Account), "12345");
   }
 
-  s.AccountExt = true;
-  s.AccountLzero = true;
+  s.account_is_extension = true;
+  s.account_drops_leading_zeros = true;
   struct Case {
     std::string_view field;
     std::string_view ext;
@@ -175,16 +175,16 @@ TEST_F(FieldStepsTest, ExtensionRangeRejectsOrMarksForeign) {
       {"   99 ", false, true, false, 0},
       {"   10 ", false, true, false, 0},
   };
-  s.ExtCol = 1;
-  s.ExtLen = 6;
-  s.ExtRangeSt = 10;
-  s.ExtRangeEnd = 99;
+  s.extension_column = 1;
+  s.extension_width = 6;
+  s.extension_range_first = 10;
+  s.extension_range_last = 99;
   for (const Case& c : cases) {
     std::memset(&rec, 0, sizeof rec);
     state = ParserState{};
     state.record_ok = true;
     out.error_code = 0;
-    s.SaveTrnkExt = c.save;
+    s.keep_foreign_extensions = c.save;
     lines.Assign({c.field});
     RecordDecode d = Decode();
     DecodeExtension(d);
@@ -196,14 +196,14 @@ TEST_F(FieldStepsTest, ExtensionRangeRejectsOrMarksForeign) {
 }
 
 TEST_F(FieldStepsTest, AccountExtensionCarriesThePrefixTwice) {
-  s.AccountCol = 1;
-  s.AccountLen = 3;
-  s.AccountExt = true;
-  s.ExtCol = 5;
-  s.ExtLen = 3;
-  s.ExtPrefix.assign("9");
-  s.ExtRangeSt = 0;
-  s.ExtRangeEnd = 99999;
+  s.account_column = 1;
+  s.account_width = 3;
+  s.account_is_extension = true;
+  s.extension_column = 5;
+  s.extension_width = 3;
+  s.extension_prefix.assign("9");
+  s.extension_range_first = 0;
+  s.extension_range_last = 99999;
   lines.Assign({"123 456"});
   RecordDecode d = Decode();
   DecodeAccount(d);
@@ -229,9 +229,9 @@ TEST_F(FieldStepsTest, FinishingAddsZerosThenThePrefix) {
   };
   for (const Case& c : cases) {
     StoreText(rec.Extension, c.ext);
-    s.ExtLen = c.len;
-    s.ExtLeadZero = c.zeros;
-    s.ExtPrefix.assign(c.prefix);
+    s.extension_width = c.len;
+    s.extension_leading_zeros = c.zeros;
+    s.extension_prefix.assign(c.prefix);
     RecordDecode d = Decode();
     FinishExtension(d);
     EXPECT_EQ(Ext(), c.want) << c.ext << " len " << int{c.len} << " prefix " << c.prefix;
@@ -239,8 +239,8 @@ TEST_F(FieldStepsTest, FinishingAddsZerosThenThePrefix) {
 }
 
 TEST_F(FieldStepsTest, MissingExtensionFailsWithCode20) {
-  s.ExtCol = 1;
-  s.ExtLen = 4;
+  s.extension_column = 1;
+  s.extension_width = 4;
   lines.Assign({"    "});
   RecordDecode d = Decode();
   DecodeExtension(d);
@@ -250,8 +250,8 @@ TEST_F(FieldStepsTest, MissingExtensionFailsWithCode20) {
 }
 
 TEST_F(FieldStepsTest, OriginatingExtensionWithADashIsEmptied) {
-  s.OrgExtCol = 1;
-  s.OrgExtLen = 6;
+  s.originating_extension_column = 1;
+  s.originating_extension_width = 6;
   for (auto [field, want] : {std::pair<std::string_view, std::string_view>{"12-3", ""}, {" 345 ", "345"}}) {
     lines.Assign({field});
     RecordDecode d = Decode();
@@ -279,10 +279,10 @@ TEST_F(FieldStepsTest, ExtensionCheckWantsLettersAndDigits) {
 }
 
 TEST_F(FieldStepsTest, CodeAndDisaFields) {
-  s.TcodeCol = 1;
-  s.TcodeLen = 12;
-  s.DisaCol = 14;
-  s.DisaLen = 3;
+  s.code_column = 1;
+  s.code_width = 12;
+  s.disa_column = 14;
+  s.disa_width = 3;
   lines.Assign({"AB-12 CD99XYZ y "});
   RecordDecode d = Decode();
   DecodeCode(d);
@@ -297,12 +297,12 @@ TEST_F(FieldStepsTest, CodeAndDisaFields) {
 }
 
 TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
-  s.LclOrgCol = 1;
-  s.LclOrgLen = 3;
-  s.LclTerCol = 5;
-  s.LclTerLen = 3;
-  s.LclTerLine = 3;  // not buffered: read as empty
-  s.ExtPrefix.assign("8");
+  s.local_caller_column = 1;
+  s.local_caller_width = 3;
+  s.local_called_column = 5;
+  s.local_called_width = 3;
+  s.local_called_line = 3;  // not buffered: read as empty
+  s.extension_prefix.assign("8");
   lines.Assign({"215 300"});
   state.local_call_pending = true;
   RecordDecode d = Decode();
@@ -311,7 +311,7 @@ TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
   EXPECT_FALSE(state.local_call_pending);
   EXPECT_EQ(out.error_code, TALVO_ERR_LOCAL_NUMBER);
 
-  s.LclTerLine = 1;
+  s.local_called_line = 1;
   state.local_call_pending = true;
   out.error_code = 0;
   DecodeLocalCallParties(d);
@@ -321,11 +321,11 @@ TEST_F(FieldStepsTest, LocalCallWithoutItsLinesFailsOnItsNumber) {
 }
 
 TEST_F(FieldStepsTest, DutyCallTakesItsExtensionAndCodeCharacters) {
-  s.DcExtCol = 1;
-  s.DcExtLen = 4;
-  s.DcTrn[0] = {6, 1};
-  s.DcTrn[2] = {8, 1};
-  s.DcTrn[3] = {9, 2};  // line 2 is not buffered: no character
+  s.duty_extension_column = 1;
+  s.duty_extension_width = 4;
+  s.duty_second_extension_characters[0] = {6, 1};
+  s.duty_second_extension_characters[2] = {8, 1};
+  s.duty_second_extension_characters[3] = {9, 2};  // line 2 is not buffered: no character
   lines.Assign({"215  A B"});
   RecordDecode d = Decode();
   DecodeDutyCallParties(d);

@@ -15,19 +15,19 @@ constexpr int32_t kBlankCodeBase = 110;        // SPCn: 110 + n
 // The line-1 entries of a normal record on the newest line.
 bool StartsNormalRecord(const DriverSettings& s, std::string_view newest) {
   bool start = true;
-  for (const CheckEntry& chk : s.Chk) {
-    if (chk.Line == 1) CheckMarker(newest, chk, start);
+  for (const CheckEntry& chk : s.markers) {
+    if (chk.line == 1) CheckMarker(newest, chk, start);
   }
-  for (const BlankEntry& spc : s.Spc) {
-    if (spc.Line == 1 && spc.Col != 0 && start) start = HasBlankAt(newest, spc.Col);
+  for (const BlankEntry& spc : s.blank_columns) {
+    if (spc.line == 1 && spc.column != 0 && start) start = HasBlankAt(newest, spc.column);
   }
   return start;
 }
 
 bool StartsLocalRecord(const DriverSettings& s, std::string_view first) {
   bool start = true;
-  for (const CheckEntry& chk : s.LclChk) {
-    if (chk.Line == 1) CheckMarker(first, chk, start);
+  for (const CheckEntry& chk : s.local_markers) {
+    if (chk.line == 1) CheckMarker(first, chk, start);
   }
   return start;
 }
@@ -36,44 +36,44 @@ bool StartsLocalRecord(const DriverSettings& s, std::string_view first) {
 bool StartsDutyRecord(const DriverSettings& s, std::string_view first, std::string_view newest,
                       int32_t& error_code) {
   bool start = true;
-  for (std::size_t i = 0; i < s.DcChk.size(); ++i) {
-    if (s.DcChk[i].Line != 1) continue;
-    CheckMarker(first, s.DcChk[i], start);
+  for (std::size_t i = 0; i < s.duty_markers.size(); ++i) {
+    if (s.duty_markers[i].line != 1) continue;
+    CheckMarker(first, s.duty_markers[i], start);
     RecordCode(start, kDutyMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
   }
-  if (s.DcSpc1Line == 1 && s.DcSpc1Col != 0 && start) start = HasBlankAt(newest, s.DcSpc1Col);
+  if (s.duty_blank_line == 1 && s.duty_blank_column != 0 && start) start = HasBlankAt(newest, s.duty_blank_column);
   return start;
 }
 
 bool ContinuesLocalRecord(const DriverSettings& s, std::string_view newest, int32_t n) {
   bool ok = true;
-  for (const CheckEntry& chk : s.LclChk) {
-    if (chk.Line == n) CheckMarker(newest, chk, ok);
+  for (const CheckEntry& chk : s.local_markers) {
+    if (chk.line == n) CheckMarker(newest, chk, ok);
   }
   return ok;
 }
 
 bool ContinuesDutyRecord(const DriverSettings& s, std::string_view newest, int32_t n, int32_t& error_code) {
   bool ok = true;
-  for (std::size_t i = 0; i < s.DcChk.size(); ++i) {
-    if (s.DcChk[i].Line != n) continue;
-    CheckMarker(newest, s.DcChk[i], ok);
+  for (std::size_t i = 0; i < s.duty_markers.size(); ++i) {
+    if (s.duty_markers[i].line != n) continue;
+    CheckMarker(newest, s.duty_markers[i], ok);
     RecordCode(ok, kDutyMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
   }
-  if (s.DcSpc1Line == n && s.DcSpc1Col != 0 && ok) ok = HasBlankAt(newest, s.DcSpc1Col);
+  if (s.duty_blank_line == n && s.duty_blank_column != 0 && ok) ok = HasBlankAt(newest, s.duty_blank_column);
   return ok;
 }
 
 bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int32_t n, int32_t& error_code) {
   bool ok = true;
-  for (std::size_t i = 0; i < s.Chk.size(); ++i) {
-    if (s.Chk[i].Line != n) continue;
-    CheckMarker(newest, s.Chk[i], ok);
+  for (std::size_t i = 0; i < s.markers.size(); ++i) {
+    if (s.markers[i].line != n) continue;
+    CheckMarker(newest, s.markers[i], ok);
     RecordCode(ok, kNormalMarkerCodeBase + static_cast<int32_t>(i) + 1, error_code);
   }
-  for (std::size_t i = 0; i < s.Spc.size(); ++i) {
-    if (s.Spc[i].Line != n) continue;
-    if (s.Spc[i].Col != 0 && ok) ok = HasBlankAt(newest, s.Spc[i].Col);
+  for (std::size_t i = 0; i < s.blank_columns.size(); ++i) {
+    if (s.blank_columns[i].line != n) continue;
+    if (s.blank_columns[i].column != 0 && ok) ok = HasBlankAt(newest, s.blank_columns[i].column);
     RecordCode(ok, kBlankCodeBase + static_cast<int32_t>(i) + 1, error_code);
   }
   return ok;
@@ -89,7 +89,7 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
   if (newest_copy == nullptr) return {};
   const std::string_view newest = *newest_copy;
   std::string_view first = newest;
-  const bool need_first = n > 1 && (s.LocalCalls || s.DutyCall);
+  const bool need_first = n > 1 && (s.local_calls || s.duty_calls);
   if (need_first) {
     const std::string* first_copy = buffer.Fetch(lines, 0);
     if (first_copy == nullptr) return {};
@@ -101,11 +101,11 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
     state.local_call_pending = false;
     state.duty_call_pending = false;
   }
-  if (!start && s.LocalCalls) {
+  if (!start && s.local_calls) {
     start = StartsLocalRecord(s, first);
     state.local_call_pending = start;
   }
-  if (!start && s.DutyCall) {
+  if (!start && s.duty_calls) {
     start = StartsDutyRecord(s, first, newest, error_code);
     state.duty_call_pending = start;
   }
@@ -113,7 +113,7 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
 
   if (start) {
     if (n == 1) {
-      if (1 < s.LineCount) return {Recognition::kIncomplete, 0};
+      if (1 < s.line_count) return {Recognition::kIncomplete, 0};
       return {Recognition::kComplete, 1};
     }
     // The newest line starts the next record: the lines before it are complete.
@@ -133,7 +133,7 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer&
   } else {
     ok = ContinuesNormalRecord(s, newest, n, error_code);
   }
-  if (ok && n < s.LineCount) return {Recognition::kIncomplete, 0};
+  if (ok && n < s.line_count) return {Recognition::kIncomplete, 0};
   if (ok) return {Recognition::kComplete, n};
   return {};
 }

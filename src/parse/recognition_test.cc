@@ -72,9 +72,9 @@ class RecognitionTest : public ::testing::Test {
   }
 
   void Marker(CheckEntry& e, uint8_t line, uint8_t col, std::string_view text) {
-    e.Line = line;
-    e.Col = col;
-    e.Text.assign(text);
+    e.line = line;
+    e.column = col;
+    e.text.assign(text);
   }
 
   DriverSettings s;
@@ -84,8 +84,8 @@ class RecognitionTest : public ::testing::Test {
 };
 
 TEST_F(RecognitionTest, SingleLineRecords) {
-  Marker(s.Chk[0], 1, 3, "/");
-  s.Spc[0] = {1, 1};
+  Marker(s.markers[0], 1, 3, "/");
+  s.blank_columns[0] = {1, 1};
   Run({
       {"  /call one", "rec:1"},
       {"  x not a call", "1"},
@@ -95,11 +95,11 @@ TEST_F(RecognitionTest, SingleLineRecords) {
 }
 
 TEST_F(RecognitionTest, ThreeLineRecordsAndContinuationCodes) {
-  s.LineCount = 3;
-  Marker(s.Chk[0], 1, 1, "C");
-  Marker(s.Chk[1], 2, 1, "2");
-  Marker(s.Chk[2], 3, 1, "3");
-  s.Spc[1] = {3, 2};
+  s.line_count = 3;
+  Marker(s.markers[0], 1, 1, "C");
+  Marker(s.markers[1], 2, 1, "2");
+  Marker(s.markers[2], 3, 1, "3");
+  s.blank_columns[1] = {3, 2};
   Run({
       {"C first", "4"},
       {"2 second", "4"},
@@ -113,8 +113,8 @@ TEST_F(RecognitionTest, ThreeLineRecordsAndContinuationCodes) {
 }
 
 TEST_F(RecognitionTest, NewStartCarriesOverAndEndsTheBufferedRecord) {
-  s.LineCount = 2;
-  Marker(s.Chk[0], 1, 1, "C");
+  s.line_count = 2;
+  Marker(s.markers[0], 1, 1, "C");
   Run({
       {"C one", "4"},
       {"C two", "rec:1+carry"},  // the single older line is assembled
@@ -123,10 +123,10 @@ TEST_F(RecognitionTest, NewStartCarriesOverAndEndsTheBufferedRecord) {
 }
 
 TEST_F(RecognitionTest, LocalCallEndsWithTheNextLine) {
-  s.LineCount = 2;
-  Marker(s.Chk[0], 1, 1, "C");
-  s.LocalCalls = true;
-  Marker(s.LclChk[0], 1, 1, "L");
+  s.line_count = 2;
+  Marker(s.markers[0], 1, 1, "C");
+  s.local_calls = true;
+  Marker(s.local_markers[0], 1, 1, "L");
   Run({
       {"L local", "4 local"},
       {"x anything", "rec:1+carry local"},  // line 1 still passes the local markers
@@ -134,10 +134,10 @@ TEST_F(RecognitionTest, LocalCallEndsWithTheNextLine) {
 }
 
 TEST_F(RecognitionTest, NormalStartClearsThePendingLocalCall) {
-  s.LineCount = 2;
-  Marker(s.Chk[0], 1, 1, "C");
-  s.LocalCalls = true;
-  Marker(s.LclChk[0], 1, 1, "L");
+  s.line_count = 2;
+  Marker(s.markers[0], 1, 1, "C");
+  s.local_calls = true;
+  Marker(s.local_markers[0], 1, 1, "L");
   Run({
       {"L local", "4 local"},
       {"C normal", "rec:1+carry"},  // assembled as a normal call
@@ -145,12 +145,12 @@ TEST_F(RecognitionTest, NormalStartClearsThePendingLocalCall) {
 }
 
 TEST_F(RecognitionTest, DutyStartsRecordTheirMarkerCodes) {
-  Marker(s.Chk[0], 1, 1, "C");
-  s.DutyCall = true;
-  Marker(s.DcChk[0], 1, 1, "D");
-  Marker(s.DcChk[1], 1, 2, "C");
-  s.DcSpc1Line = 1;
-  s.DcSpc1Col = 3;
+  Marker(s.markers[0], 1, 1, "C");
+  s.duty_calls = true;
+  Marker(s.duty_markers[0], 1, 1, "D");
+  Marker(s.duty_markers[1], 1, 2, "C");
+  s.duty_blank_line = 1;
+  s.duty_blank_column = 3;
   Run({
       {"DC 215", "rec:1 duty"},
       {"DX 215", "1/33"},
@@ -160,9 +160,9 @@ TEST_F(RecognitionTest, DutyStartsRecordTheirMarkerCodes) {
 }
 
 TEST_F(RecognitionTest, ANonZeroCodeOnEntrySuppressesRecognitionCodes) {
-  s.LineCount = 2;
-  Marker(s.Chk[0], 1, 1, "C");
-  Marker(s.Chk[1], 2, 1, "2");
+  s.line_count = 2;
+  Marker(s.markers[0], 1, 1, "C");
+  Marker(s.markers[1], 2, 1, "2");
   list.lines = {"C first", "x second"};
   int32_t error = 7;
   EXPECT_EQ(RecognizeNewest(list, error).outcome, Recognition::kNoRecord);
