@@ -319,10 +319,11 @@ std::optional<LocalDate> ParseIsoDay(std::string_view text) {
   return d;
 }
 
-int RunDecode(const DecodeOptions& options, Output& err) {
-  // Everything named on the command line is opened or read before the driver
-  // is touched, so a missing file stops the run before any output.
-  const std::string settings_bytes = ReadWholeFile(options.settings, "settings file");
+namespace {
+
+// Prints each warning `talvo settings` has about the settings, once. Returns
+// true iff the run must stop (--strict and warnings).
+bool WarnAboutSettings(const DecodeOptions& options, Output& err) {
   const std::vector<std::string> warnings = SettingsWarnings(options.settings);
   for (const std::string& w : warnings) {
     const bool names_file = w.compare(0, options.settings.size(), options.settings) == 0;
@@ -332,70 +333,75 @@ int RunDecode(const DecodeOptions& options, Output& err) {
     err.Write("talvo: --strict: the settings have warnings (see talvo settings " + options.settings +
               "); nothing was decoded\n");
     err.Flush();
-    return 1;
+    return true;
   }
   err.Flush();
-  std::optional<std::string> table_bytes;
-  std::string table_source;
+  return false;
+}
+
+// The conversion table the run uses: --table, else QUORCNVT.INT in the
+// current directory when there is one.
+struct TableChoice {
+  std::optional<std::string> bytes;
+  std::string source;  // for the summary
+};
+
+TableChoice ReadTable(const DecodeOptions& options) {
+  TableChoice table;
   if (!options.table.empty()) {
-    table_bytes = ReadWholeFile(options.table, "conversion table");
-    table_source = options.table;
+    table.bytes = ReadWholeFile(options.table, "conversion table");
+    table.source = options.table;
   } else {
-    table_source = std::string(kTableFileName) + " in the current directory";
-    if (::access(kTableFileName, F_OK) == 0) table_bytes = ReadWholeFile(kTableFileName, "conversion table");
+    table.source = std::string(kTableFileName) + " in the current directory";
+    if (::access(kTableFileName, F_OK) == 0) table.bytes = ReadWholeFile(kTableFileName, "conversion table");
   }
-  const std::vector<std::string> names = options.inputs.empty() ? std::vector<std::string>{"-"} : options.inputs;
-  Inputs inputs(names);
-  CheckOutputsDiffer(options, names);
-  std::optional<Output> output_file;
-  if (!options.output.empty()) output_file.emplace(Output::OpenFile(options.output, options.follow));
-  Output stdout_output(1, "standard output");
-  Output& records = output_file ? *output_file : stdout_output;
-  std::optional<Output> rejects_file;
-  if (!options.rejects.empty()) rejects_file.emplace(Output::OpenFile(options.rejects, options.follow));
+  return table;
+}
 
-  // The driver reads the system's platform layer, but for today's date
-  // when --today names it.
-  const std::unique_ptr<Env> system_env = NewSystemEnv();
-  std::optional<FixedTodayEnv> today_env;
-  if (options.today) today_env.emplace(*system_env, *options.today);
-  Env& env = today_env ? static_cast<Env&>(*today_env) : *system_env;
-  DriverSettings settings;
-  LoadDriverSettings(env, options.settings, settings);
-  const RejectExplainer explainer(settings);
+// A temporary folder, made the first time it is needed.
+class LazyTempDir {
+ public:
+  TempDir& get() {
+    if (!dir_) dir_ = std::make_unique<TempDir>();
+    return *dir_;
+  }
 
-  std::unique_ptr<TempDir> temp;
-  auto temp_dir = [&]() -> TempDir& {
-    if (!temp) temp = std::make_unique<TempDir>();
-    return *temp;
-  };
+ private:
+  std::unique_ptr<TempDir> dir_;
+};
 
+// A session on `env` with the settings loaded and the run started.
+std::unique_ptr<HostSession> StartSession(const DecodeOptions& options, Env& env, const std::string& settings_bytes,
+                                          const TableChoice& table, LazyTempDir& temp) {
   // The driver cuts a settings file name to 80 characters: a longer name is
   // replaced by a copy of the file under a short one.
-  std::optional<HostSession> session;
+  std::unique_ptr<HostSession> session;
   if (options.settings.size() <= kDriverNameLimit) {
-    session.emplace(env, options.settings);
+    session = std::make_unique<HostSession>(env, options.settings);
   } else {
-    const std::string copy = temp_dir().Put("pbx.ini", settings_bytes);
+    const std::string copy = temp.get().Put("pbx.ini", settings_bytes);
     if (copy.size() <= kDriverNameLimit) {
-      session.emplace(env, copy);
+      session = std::make_unique<HostSession>(env, copy);
     } else {
-      RunInDirectory(temp_dir().path(), [&] { session.emplace(env, "pbx.ini"); });
+      RunInDirectory(temp.get().path(), [&] { session = std::make_unique<HostSession>(env, "pbx.ini"); });
     }
   }
   // The driver loads QUORCNVT.INT from the current directory when the run
   // starts, and never again during the run.
   if (!options.table.empty()) {
-    temp_dir().Put(kTableFileName, *table_bytes);
-    RunInDirectory(temp_dir().path(), [&] { session->Start(); });
+    temp.get().Put(kTableFileName, *table.bytes);
+    RunInDirectory(temp.get().path(), [&] { session->Start(); });
   } else {
     session->Start();
   }
+  return session;
+}
 
-  Stats stats;
-  Output* rejects = rejects_file ? &*rejects_file : nullptr;
-  DecodeSink sink(options, explainer, records, rejects, err, stats);
-  CatchStopSignals();
+// Feeds every input to the session. Returns false when an input could not be
+// read to its end.
+bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& names, Inputs& inputs,
+                  HostSession& session, DecodeSink& sink, Output& records, Output* rejects, Output& err,
+                  Stats& stats) {
   bool read_failed = false;
   for (std::size_t i = 0; i < names.size() && g_stop == 0; ++i) {
     FollowOptions follow;
@@ -422,15 +428,53 @@ int RunDecode(const DecodeOptions& options, Output& err) {
       while ((follow.follow || g_stop == 0) && reader.Next(&line)) {
         ++stats.lines_read;
         warn_binary(sniffer.Look(line));
-        session->Feed(line, reader.line_number(), sink);
+        session.Feed(line, reader.line_number(), sink);
       }
       warn_binary(sniffer.AtEnd());
     } catch (const IoError& e) {
       err.Write(std::string("talvo: ") + e.what() + "\n");
       read_failed = true;
     }
-    session->EndOfInput(sink);
+    session.EndOfInput(sink);
   }
+  return !read_failed;
+}
+
+}  // namespace
+
+int RunDecode(const DecodeOptions& options, Output& err) {
+  // Everything named on the command line is opened or read before the driver
+  // is touched, so a missing file stops the run before any output.
+  const std::string settings_bytes = ReadWholeFile(options.settings, "settings file");
+  if (WarnAboutSettings(options, err)) return 1;
+  const TableChoice table = ReadTable(options);
+  const std::vector<std::string> names = options.inputs.empty() ? std::vector<std::string>{"-"} : options.inputs;
+  Inputs inputs(names);
+  CheckOutputsDiffer(options, names);
+  std::optional<Output> output_file;
+  if (!options.output.empty()) output_file.emplace(Output::OpenFile(options.output, options.follow));
+  Output stdout_output(1, "standard output");
+  Output& records = output_file ? *output_file : stdout_output;
+  std::optional<Output> rejects_file;
+  if (!options.rejects.empty()) rejects_file.emplace(Output::OpenFile(options.rejects, options.follow));
+  Output* rejects = rejects_file ? &*rejects_file : nullptr;
+
+  // The driver reads the system's platform layer, but for today's date
+  // when --today names it.
+  const std::unique_ptr<Env> system_env = NewSystemEnv();
+  std::optional<FixedTodayEnv> today_env;
+  if (options.today) today_env.emplace(*system_env, *options.today);
+  Env& env = today_env ? static_cast<Env&>(*today_env) : *system_env;
+  DriverSettings settings;
+  LoadDriverSettings(env, options.settings, settings);
+  const RejectExplainer explainer(settings);
+
+  LazyTempDir temp;
+  std::unique_ptr<HostSession> session = StartSession(options, env, settings_bytes, table, temp);
+  Stats stats;
+  DecodeSink sink(options, explainer, records, rejects, err, stats);
+  CatchStopSignals();
+  const bool read_all = DecodeInputs(options, names, inputs, *session, sink, records, rejects, err, stats);
   session->End();
   session.reset();
 
@@ -445,14 +489,14 @@ int RunDecode(const DecodeOptions& options, Output& err) {
               " them all\n");
   }
   // A run that did not read its inputs to the end replaces no file.
-  if (!read_failed && !interrupted) {
+  if (read_all && !interrupted) {
     if (output_file) output_file->Commit();
     if (rejects_file) rejects_file->Commit();
   }
-  if (!options.quiet) WriteSummary(stats, names.size(), TableNote(table_source, table_bytes), explainer, err);
+  if (!options.quiet) WriteSummary(stats, names.size(), TableNote(table.source, table.bytes), explainer, err);
   if (interrupted) err.Write("talvo: interrupted before the end of the input\n");
   err.Flush();
-  if (read_failed || interrupted) return 2;
+  if (!read_all || interrupted) return 2;
   return options.strict && stats.lines_rejected > 0 ? 1 : 0;
 }
 

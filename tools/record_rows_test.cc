@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -49,10 +50,16 @@ TEST(FlagWords, OnlyTheFlagsTheKindDoesNotSay) {
   }
 }
 
-TEST(ErrorWords, EveryCodeOfTheTableHasWords) {
-#define CHECK_WORDS_(code, name, text) EXPECT_EQ(ErrorWords(code), std::string_view(text)) << code;
+TEST(ErrorWords, EveryCodeHasWordsOfItsOwn) {
+  // Each code of the table has its own words, none the fallback's.
+  std::set<std::string_view> seen;
+#define CHECK_WORDS_(code, name, text)                                  \
+  EXPECT_NE(ErrorWords(code), "unknown error code") << code;             \
+  EXPECT_TRUE(seen.insert(ErrorWords(code)).second) << code << " shares its words";
   TALVO_ERROR_CODES(CHECK_WORDS_)
 #undef CHECK_WORDS_
+  EXPECT_EQ(ErrorWords(TALVO_ERR_CALL_DATE), "call date invalid");
+  EXPECT_EQ(ErrorWords(TALVO_ERR_EXTENSION), "no extension, or extension not letters and digits");
   EXPECT_EQ(ErrorWords(1), "unknown error code");
   EXPECT_EQ(ErrorWords(-7), "unknown error code");
   EXPECT_TRUE(IsNonRejectingTest(32));

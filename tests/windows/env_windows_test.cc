@@ -1,4 +1,4 @@
-// The Windows platform layer against the real system functions (under Wine
+// The Windows platform layer against the system's own functions (under Wine
 // when cross-built): profile reads, reads that refuse writers, the clock and
 // the pause. No GoogleTest for this target: plain checks that name their input.
 #ifndef WIN32_LEAN_AND_MEAN

@@ -1,4 +1,4 @@
-/* A host written in plain C that sees talvo.dll the way the real host does:
+/* A host written in plain C that sees talvo.dll the way a host does:
  * loaded at run time, its exports looked up by name and by ordinal, and called
  * in the host's register convention (first three arguments in EAX, EDX, ECX,
  * the rest pushed in declaration order, callee pops). Its own line list and
