@@ -1,5 +1,7 @@
 // talvo table build/dump and talvo settings, run as a program.
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -198,3 +200,56 @@ TEST(SectionKeys, FindsTheKeysOfTheFirstSectionOfThatName) {
 
 }  // namespace
 }  // namespace talvo::tool
+
+namespace talvo::tool::testing {
+namespace {
+
+// The commands a --help text lists under "Subcommands:".
+std::vector<std::string> SubcommandsIn(const std::string& help) {
+  std::vector<std::string> names;
+  const std::size_t at = help.find("\nSubcommands:\n");
+  if (at == std::string::npos) return names;
+  std::istringstream lines(help.substr(at + 14));
+  for (std::string line; std::getline(lines, line) && line.rfind("  ", 0) == 0;) {
+    std::istringstream words(line);
+    std::string name;
+    words >> name;
+    names.push_back(name);
+  }
+  return names;
+}
+
+// The man page names every command and every long option that --help shows.
+TEST(TalvoManual, NamesEveryCommandAndOption) {
+  std::ifstream file(std::string(TALVO_SOURCE_DIR) + "/docs/talvo.1");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string manual = text.str();
+  ASSERT_FALSE(manual.empty());
+  std::vector<std::vector<std::string>> commands = {{}};
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    std::vector<std::string> args = commands[i];
+    args.push_back("--help");
+    const RunResult r = RunTool(args);
+    for (const std::string& sub : SubcommandsIn(r.out)) {
+      std::vector<std::string> next = commands[i];
+      next.push_back(sub);
+      commands.push_back(next);
+      EXPECT_NE(manual.find(".B talvo " + (commands[i].empty() ? sub : commands[i][0] + " " + sub)),
+                std::string::npos)
+          << "talvo " << sub << " is missing from docs/talvo.1";
+    }
+    std::istringstream words(r.out);
+    for (std::string word; words >> word;) {
+      if (word.rfind("--", 0) != 0 || word == "--help") continue;
+      const std::string option = word.substr(0, word.find_first_of(",=:)"));
+      if (option == "--help") continue;
+      std::string escaped;
+      for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_NE(manual.find(escaped), std::string::npos) << option << " is missing from docs/talvo.1";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace talvo::tool::testing

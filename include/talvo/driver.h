@@ -30,6 +30,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* ---- Version ---------------------------------------------------------------
+ * The version of this header and of the library built from it. The build
+ * reads these three lines for the project's version; DrvProcessVer reports
+ * "TALVO " followed by the major and minor numbers ("TALVO 21"). */
+#define TALVO_VERSION_MAJOR 2
+#define TALVO_VERSION_MINOR 1
+#define TALVO_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif
