@@ -406,6 +406,97 @@ TEST(TalvoDecode, FollowsAGrowingReportAndShowsEachCallAsItArrives) {
   EXPECT_NE(err.find("talvo: 3 lines read from 1 input"), std::string::npos) << err;
 }
 
+// Call i of a followed report: the dialled number ends in i, so each call
+// can be found once in the output.
+std::string FollowedCall(int i) {
+  char line[64];
+  std::snprintf(line, sizeof line, "260315 10:%02d:00 00:00:05 215  05212300%02d           001", i, i);
+  return line;
+}
+
+// Waits up to `seconds` for `path` to hold `rows` rows after its header.
+bool WaitForRows(const std::string& path, std::size_t rows, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    std::ifstream in(path);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    if (lines >= rows + 1) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ::usleep(10000);
+  }
+}
+
+// tail -F: a file cut short is read again from its start, a rotated file is
+// read to its end and the new one from its start, a file that disappears is
+// waited for; a line cut off by a rotation is not joined to the next file.
+// Every call written appears once in the output file, within a second, and
+// a run stopped and started again appends to the output.
+TEST(TalvoDecode, FollowingSurvivesTruncationRotationAndRemoval) {
+  ScratchDir dir;
+  const std::string report = dir.Write("pbx.log", "");
+  const std::string output = dir.Write("calls.csv", "");
+  const std::vector<std::string> args = {"decode", "--follow", "--poll-ms", "20", "--settings", Settings(),
+                                         "-o", output, report};
+  Running t = Start(args);
+  int next = 0;
+  std::size_t want = 0;
+  const auto write_calls = [&](int n, const char* how) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += FollowedCall(next++) + "\n";
+    std::ofstream(report, std::string_view(how) == "a" ? std::ios::app : std::ios::trunc) << text;
+    want += static_cast<std::size_t>(n);
+  };
+  write_calls(3, "a");
+  EXPECT_TRUE(WaitForRows(output, want, 1.0)) << "rows reach the file within a second";
+  write_calls(2, "w");  // cut short and written again
+  EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after truncation";
+  ::usleep(100000);
+  Append(report, "260315 10:59");  // a line cut off by the rotation
+  ASSERT_EQ(std::rename(report.c_str(), (report + ".1").c_str()), 0);
+  write_calls(2, "w");
+  EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after rotation";
+  ::usleep(100000);
+  ASSERT_EQ(std::remove(report.c_str()), 0);
+  ::usleep(300000);
+  write_calls(1, "w");
+  EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after the file came back";
+  ::kill(t.pid, SIGTERM);
+  std::string err;
+  ReadUntil(t.err, err, "conversion table");
+  int status = 0;
+  ::waitpid(t.pid, &status, 0);
+  ::close(t.out);
+  ::close(t.err);
+  EXPECT_NE(err.find("cut short"), std::string::npos) << err;
+  EXPECT_NE(err.find("replaced by a new file"), std::string::npos) << err;
+  EXPECT_NE(err.find("gone"), std::string::npos) << err;
+  const std::optional<Tally> tally = ExpectTallyAddsUp(err);
+  ASSERT_TRUE(tally.has_value()) << err;
+  EXPECT_EQ(tally->in_records, want);
+  EXPECT_EQ(tally->rejected, 1u) << "the line cut off by the rotation stands alone";
+
+  // Started again on the same output: the rows are appended, the header not repeated.
+  std::ofstream(report) << FollowedCall(next++) << "\n";
+  ++want;
+  Running again = Start(args);
+  EXPECT_TRUE(WaitForRows(output, want, 5.0));
+  ::kill(again.pid, SIGTERM);
+  ::waitpid(again.pid, &status, 0);
+  ::close(again.out);
+  ::close(again.err);
+  const std::string rows = dir.Read("calls.csv");
+  EXPECT_EQ(rows.find("date,"), 0u);
+  EXPECT_EQ(rows.find("date,", 1), std::string::npos) << "one header";
+  for (int i = 0; i < next; ++i) {
+    char number[32];
+    std::snprintf(number, sizeof number, ",05212300%02d,", i);
+    const std::size_t first = rows.find(number);
+    EXPECT_NE(first, std::string::npos) << number;
+    EXPECT_EQ(rows.find(number, first + 1), std::string::npos) << number << " twice";
+  }
+}
+
 }  // namespace
 }  // namespace talvo::tool::testing
 

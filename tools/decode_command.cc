@@ -65,10 +65,11 @@ class DecodeSink final : public HostSink {
         record_writer_(records, options.format, options.line_numbers),
         err_(err),
         stats_(stats) {
-    record_writer_.Header();
+    // A file that a followed run appends to has its header already.
+    if (!records.appending()) record_writer_.Header();
     if (rejects != nullptr) {
       reject_writer_.emplace(*rejects, options.format);
-      reject_writer_->Header();
+      if (!rejects->appending()) reject_writer_->Header();
     }
   }
 
@@ -408,6 +409,13 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
     follow.follow = options.follow && i + 1 == names.size();
     follow.poll_ms = options.poll_ms;
     follow.stop = &g_stop;
+    if (follow.follow && names[i] != "-") {
+      follow.path = names[i];
+      follow.on_change = [&](const std::string& what) {
+        err.Write("talvo: " + what + "\n");
+        err.EndRow();
+      };
+    }
     LineReader reader(inputs.fd(i), names[i], follow);
     reader.set_before_wait([&] {
       records.FlushLive();

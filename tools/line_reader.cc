@@ -1,7 +1,9 @@
 #include "tools/line_reader.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -28,7 +30,74 @@ void PauseMs(int ms) {
 }  // namespace
 
 LineReader::LineReader(int fd, std::string name, FollowOptions follow)
-    : fd_(fd), name_(std::move(name)), follow_(follow), buf_(kReadSize) {}
+    : fd_(fd), name_(std::move(name)), follow_(std::move(follow)), buf_(kReadSize) {
+  struct stat st {};
+  if (!follow_.path.empty() && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
+  } else {
+    follow_.path.clear();  // nothing to watch: read on where it is
+  }
+}
+
+LineReader::~LineReader() {
+  if (own_fd_ >= 0) ::close(own_fd_);
+}
+
+void LineReader::Tell(const std::string& what) {
+  if (follow_.on_change) follow_.on_change(name_ + ": " + what);
+}
+
+void LineReader::EndPartialLine() {
+  if (begin_ < end_) {
+    if (end_ == buf_.size()) buf_.resize(buf_.size() + 1);
+    buf_[end_++] = '\n';
+  }
+  skip_lf_ = false;
+}
+
+bool LineReader::FollowPath() {
+  struct stat open_file {};
+  if (::fstat(fd_, &open_file) == 0 && static_cast<uint64_t>(open_file.st_size) < offset_) {
+    Tell("cut short; reading it again from its start");
+    EndPartialLine();
+    ::lseek(fd_, 0, SEEK_SET);
+    offset_ = 0;
+    return true;
+  }
+  struct stat at_path {};
+  if (::stat(follow_.path.c_str(), &at_path) != 0) {
+    if (!gone_) Tell("gone; waiting for it to come back");
+    gone_ = true;
+    return false;
+  }
+  if (static_cast<uint64_t>(at_path.st_dev) == device_ && static_cast<uint64_t>(at_path.st_ino) == inode_) {
+    if (gone_) Tell("back");
+    gone_ = false;
+    return false;
+  }
+  // Another file has the path now (the old one was rotated away and has been
+  // read to its end): read the new one from its start.
+  int fd;
+  do {
+    fd = ::open(follow_.path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;  // not readable yet: look again after the pause
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  Tell(gone_ ? "back as a new file; reading it from its start" : "replaced by a new file; reading it from its start");
+  gone_ = false;
+  EndPartialLine();
+  if (own_fd_ >= 0) ::close(own_fd_);
+  own_fd_ = fd_ = fd;
+  device_ = static_cast<uint64_t>(opened.st_dev);
+  inode_ = static_cast<uint64_t>(opened.st_ino);
+  offset_ = 0;
+  return true;
+}
 
 bool LineReader::Next(std::string_view* line) {
   for (;;) {
@@ -79,6 +148,7 @@ bool LineReader::Fill() {
     const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n > 0) {
       end_ += static_cast<std::size_t>(n);
+      offset_ += static_cast<uint64_t>(n);
       return true;
     }
     if (n < 0 && errno == EINTR) {
@@ -87,6 +157,10 @@ bool LineReader::Fill() {
     }
     if (n < 0) throw IoError(DescribeError("cannot read", name_, errno));
     if (!follow_.follow || Stopped()) return false;
+    if (!follow_.path.empty() && FollowPath()) {
+      if (begin_ < end_ && buf_[end_ - 1] == '\n') return true;  // the line ended above
+      continue;
+    }
     if (before_wait_) before_wait_();
     PauseMs(follow_.poll_ms);
     if (Stopped()) return false;

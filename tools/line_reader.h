@@ -16,19 +16,32 @@
 
 namespace talvo::tool {
 
-// Reading on at the end of a file that is still growing.
+// Reading on at the end of a file that is still growing, as tail -F does:
+// with `path` set, a file cut short is read again from its start, and a file
+// renamed away (rotated) is read to its end before the file that now has the
+// path is read from its start; a file that disappears is waited for. A line
+// left without its end when the reader moves on counts as a line of its own:
+// it is never joined with the start of the next file.
 struct FollowOptions {
   bool follow = false;
   int poll_ms = 200;  // pause between looks at a file that has not grown
   // The reader stops following once *stop is non-zero (set by a signal
   // handler); a line still without its end then counts as the last line.
   const volatile std::sig_atomic_t* stop = nullptr;
+  // The path of the followed file; empty for standard input and pipes.
+  std::string path;
+  // Told, once each time, that the file was cut short, rotated, disappeared
+  // or came back: a line for people.
+  std::function<void(const std::string&)> on_change;
 };
 
 class LineReader {
  public:
   // Reads from `fd` (not owned); `name` is used in messages.
   LineReader(int fd, std::string name, FollowOptions follow = {});
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
 
   // The next line, without its end; it stays valid until the next call.
   // Returns false at the end of the input. Throws IoError on a read error.
@@ -50,7 +63,19 @@ class LineReader {
   bool WaitForInput();
   bool Stopped() const { return follow_.stop != nullptr && *follow_.stop != 0; }
 
+  // At the end of the followed file: looks whether it was cut short or
+  // replaced, and moves on if so. Returns true iff there is a file to read on.
+  bool FollowPath();
+  // A line without its end so far is ended here (it came from a file the
+  // reader moves away from).
+  void EndPartialLine();
+  void Tell(const std::string& what);
+
   int fd_;
+  int own_fd_ = -1;        // a file the reader opened itself after a rotation
+  uint64_t offset_ = 0;    // bytes read from the current file
+  uint64_t device_ = 0, inode_ = 0;  // the current file's identity
+  bool gone_ = false;      // the path named no file at the last look
   std::string name_;
   FollowOptions follow_;
   std::function<void()> before_wait_;

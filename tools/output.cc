@@ -31,13 +31,16 @@ Output Output::OpenFile(const std::string& path, bool stream) {
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
   if (stream || (exists && !S_ISREG(st.st_mode))) {
+    const bool append = stream && (!exists || S_ISREG(st.st_mode));
     int fd;
     do {
-      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC) | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) throw IoError(DescribeError("cannot write", path, errno));
     Output out(fd, path);
     out.owned_ = true;
+    out.live_ = true;
+    out.appending_ = append && exists && st.st_size > 0;
     return out;
   }
   // A symbolic link keeps pointing where it did: the file it names is replaced.
@@ -89,6 +92,7 @@ Output::Output(Output&& other) noexcept
       target_(std::move(other.target_)),
       live_(other.live_),
       per_row_(other.per_row_),
+      appending_(other.appending_),
       name_(std::move(other.name_)),
       buffer_(std::move(other.buffer_)) {}
 

@@ -31,9 +31,11 @@ class Output {
   // Opens `path` for writing. A regular file, or a file that does not exist
   // yet, is written to a new file beside it that Commit() renames over
   // `path`: until then, and for good when the Output goes without Commit(),
-  // `path` keeps what it held. Anything else (a terminal, a pipe, /dev/null),
-  // and any file when `stream` is set (a live feed read while it grows), is
-  // opened with truncation and written directly. Throws IoError.
+  // `path` keeps what it held. Anything else (a terminal, a pipe, /dev/null)
+  // is opened with truncation and written directly. With `stream` set (a live
+  // feed read while it grows) a regular file is appended to and written
+  // directly, every row out before the input is waited for, so that a run
+  // stopped and started again adds to what it wrote. Throws IoError.
   static Output OpenFile(const std::string& path, bool stream = false);
   ~Output();
   Output(Output&& other) noexcept;
@@ -59,6 +61,8 @@ class Output {
   }
 
   bool live() const { return live_; }
+  // A stream appended to a file that already held something.
+  bool appending() const { return appending_; }
   const std::string& name() const { return name_; }
 
  private:
@@ -69,6 +73,7 @@ class Output {
   std::string target_;     // the file it replaces: the path, a symbolic link followed
   bool live_ = false;      // not a regular file
   bool per_row_ = false;   // a terminal
+  bool appending_ = false;
   std::string name_;
   std::string buffer_;
 };
