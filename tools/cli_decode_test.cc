@@ -497,6 +497,62 @@ TEST(TalvoDecode, FollowingSurvivesTruncationRotationAndRemoval) {
   }
 }
 
+// --state: a run killed at any moment and started again on the same state
+// neither repeats nor skips a call.
+TEST(TalvoDecode, StateResumesAfterAKillWithoutRepeatingOrSkipping) {
+  ScratchDir dir;
+  const std::string report = dir.Write("pbx.log", "");
+  const std::string output = dir.Write("calls.csv", "");
+  const std::vector<std::string> args = {"decode", "--follow", "--poll-ms", "20", "--settings", Settings(), "-o",
+                                         output, "--state", dir.path() + "/state", report};
+  int next = 0;
+  const auto write_calls = [&](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += FollowedCall(next++) + "\n";
+    Append(report, text);
+  };
+  const auto stop = [](Running& t, int signal) {
+    ::kill(t.pid, signal);
+    int status = 0;
+    ::waitpid(t.pid, &status, 0);
+    ::close(t.out);
+    ::close(t.err);
+  };
+  Running t = Start(args);
+  write_calls(4);
+  EXPECT_TRUE(WaitForRows(output, 4, 5.0));
+  // Killed at moments from at once to well after the calls arrived: each
+  // call may or may not be decoded, written or saved when the run dies.
+  for (int wait_ms : {0, 5, 15, 30, 60}) {
+    write_calls(3);
+    ::usleep(static_cast<useconds_t>(wait_ms) * 1000);
+    stop(t, SIGKILL);
+    write_calls(1);  // while nobody follows
+    t = Start(args);
+  }
+  write_calls(2);
+  Append(report, "260315 11:");  // half a line when the run is killed
+  ::usleep(40000);
+  stop(t, SIGKILL);
+  Append(report, "00:00 00:00:05 215  0521239999           001\n");
+  t = Start(args);
+  EXPECT_TRUE(WaitForRows(output, static_cast<std::size_t>(next) + 1, 5.0));
+  stop(t, SIGTERM);
+
+  const std::string rows = dir.Read("calls.csv");
+  EXPECT_EQ(rows.find("date,", 1), std::string::npos) << "one header";
+  for (int i = 0; i < next; ++i) {
+    char number[32];
+    std::snprintf(number, sizeof number, ",05212300%02d,", i);
+    const std::size_t first = rows.find(number);
+    EXPECT_NE(first, std::string::npos) << number << " skipped";
+    EXPECT_EQ(rows.find(number, first + 1), std::string::npos) << number << " twice";
+  }
+  EXPECT_NE(rows.find(",0521239999,"), std::string::npos) << "the line finished after the kill";
+  EXPECT_EQ(RunTool({"decode", "--settings", Settings(), "--state", "s", report}).exit_code, 2)
+      << "--state needs --follow and -o";
+}
+
 }  // namespace
 }  // namespace talvo::tool::testing
 

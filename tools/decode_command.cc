@@ -1,6 +1,8 @@
 #include "tools/decode_command.h"
 
+#include <errno.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include "config/load_settings.h"
 #include "driver/record_dump.h"
 #include "tools/files.h"
+#include "tools/follow_state.h"
 #include "tools/host_session.h"
 #include "tools/line_reader.h"
 #include "tools/reject_reasons.h"
@@ -398,11 +401,83 @@ std::unique_ptr<HostSession> StartSession(const DecodeOptions& options, Env& env
   return session;
 }
 
+// Cuts the rows written after the saved position off the output, so that the
+// calls they hold are written once, when they are decoded again.
+void CutOutputBack(const std::string& output, uint64_t size, Output& err) {
+  struct stat st {};
+  if (::stat(output.c_str(), &st) != 0) return;
+  const auto now = static_cast<uint64_t>(st.st_size);
+  if (now > size) {
+    if (::truncate(output.c_str(), static_cast<off_t>(size)) != 0) {
+      throw IoError(DescribeError("cannot write", output, errno));
+    }
+    err.Write("talvo: " + output + ": " + std::to_string(now - size) +
+              " bytes of rows written after the saved position cut off; their calls are decoded again\n");
+  } else if (now < size) {
+    err.Write("talvo: warning: " + output + " is shorter than the state says (" + std::to_string(now) + " of " +
+              std::to_string(size) + " bytes): rows written by an earlier run are missing\n");
+  }
+  err.EndRow();
+}
+
+// Keeps --state up to date for the followed input.
+class StateKeeper {
+ public:
+  StateKeeper(std::string path, LineReader& reader, HostSession& session, Output& records)
+      : path_(std::move(path)), reader_(reader), session_(session), records_(records) {}
+
+  // Resumes at the saved position when the file is the one the state names.
+  void Resume(const FollowState& saved, int fd, Output& err) {
+    struct stat st {};
+    const bool same = ::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_dev) == saved.device &&
+                      static_cast<uint64_t>(st.st_ino) == saved.inode;
+    if (same && static_cast<uint64_t>(st.st_size) >= saved.offset) {
+      reader_.StartAt(saved.offset, saved.line);
+      last_ = saved;
+      return;
+    }
+    err.Write(std::string("talvo: ") + (same ? "the report is shorter than the saved position"
+                                             : "the report is not the file the state names (replaced meanwhile)") +
+              "; reading it from its start\n");
+    err.EndRow();
+  }
+
+  void Line() { offsets_.Add(reader_.line_number(), reader_.line_offset()); }
+
+  // Saves where the run is, once its rows are on disk.
+  void Save() {
+    FollowState s;
+    s.device = reader_.device();
+    s.inode = reader_.inode();
+    const uint64_t held = session_.first_held_line();
+    if (held == 0) {
+      s.offset = reader_.unread_offset();
+      s.line = reader_.line_number();
+    } else if (const std::optional<uint64_t> at = offsets_.Find(held)) {
+      s.offset = *at;
+      s.line = held - 1;
+    }  // else the call began in a file left behind: the current one from its start
+    records_.Sync();
+    s.output_size = records_.Size();
+    if (s == last_) return;
+    WriteFollowState(path_, s);
+    last_ = s;
+  }
+
+ private:
+  std::string path_;
+  LineReader& reader_;
+  HostSession& session_;
+  Output& records_;
+  LineOffsets offsets_;
+  FollowState last_;
+};
+
 // Feeds every input to the session. Returns false when an input could not be
 // read to its end.
 bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& names, Inputs& inputs,
                   HostSession& session, DecodeSink& sink, Output& records, Output* rejects, Output& err,
-                  Stats& stats) {
+                  Stats& stats, const std::optional<FollowState>& resume) {
   bool read_failed = false;
   for (std::size_t i = 0; i < names.size() && g_stop == 0; ++i) {
     FollowOptions follow;
@@ -417,9 +492,15 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
       };
     }
     LineReader reader(inputs.fd(i), names[i], follow);
+    std::optional<StateKeeper> state;
+    if (!options.state.empty() && follow.follow) {
+      state.emplace(options.state, reader, session, records);
+      if (resume) state->Resume(*resume, inputs.fd(i), err);
+    }
     reader.set_before_wait([&] {
       records.FlushLive();
       if (rejects != nullptr) rejects->FlushLive();
+      if (state) state->Save();
       err.FlushLive();
     });
     sink.set_input(names[i]);
@@ -436,6 +517,7 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
       while ((follow.follow || g_stop == 0) && reader.Next(&line)) {
         ++stats.lines_read;
         warn_binary(sniffer.Look(line));
+        if (state) state->Line();
         session.Feed(line, reader.line_number(), sink);
       }
       warn_binary(sniffer.AtEnd());
@@ -443,6 +525,8 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
       err.Write(std::string("talvo: ") + e.what() + "\n");
       read_failed = true;
     }
+    // The lines of a call not yet complete are read again by the next run.
+    if (state && !read_failed) state->Save();
     session.EndOfInput(sink);
   }
   return !read_failed;
@@ -457,8 +541,14 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   if (WarnAboutSettings(options, err)) return 1;
   const TableChoice table = ReadTable(options);
   const std::vector<std::string> names = options.inputs.empty() ? std::vector<std::string>{"-"} : options.inputs;
+  std::optional<FollowState> resume;
+  if (!options.state.empty()) {
+    if (names.size() != 1 || names[0] == "-") throw IoError("--state follows one report file, not standard input");
+    resume = ReadFollowState(options.state);
+  }
   Inputs inputs(names);
   CheckOutputsDiffer(options, names);
+  if (resume) CutOutputBack(options.output, resume->output_size, err);
   std::optional<Output> output_file;
   if (!options.output.empty()) output_file.emplace(Output::OpenFile(options.output, options.follow));
   Output stdout_output(1, "standard output");
@@ -482,7 +572,7 @@ int RunDecode(const DecodeOptions& options, Output& err) {
   Stats stats;
   DecodeSink sink(options, explainer, records, rejects, err, stats);
   CatchStopSignals();
-  const bool read_all = DecodeInputs(options, names, inputs, *session, sink, records, rejects, err, stats);
+  const bool read_all = DecodeInputs(options, names, inputs, *session, sink, records, rejects, err, stats, resume);
   session->End();
   session.reset();
 

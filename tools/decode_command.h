@@ -32,6 +32,7 @@ struct DecodeOptions {
   // The day yearless and day-of-year dates are resolved against; none: the
   // system's clock.
   std::optional<LocalDate> today;
+  std::string state;                // with --follow: where the run is kept (--state)
 };
 
 // A date written YYYY-MM-DD within 1990-01-01..2089-12-31, the years a

@@ -44,6 +44,12 @@ LineReader::~LineReader() {
   if (own_fd_ >= 0) ::close(own_fd_);
 }
 
+void LineReader::StartAt(uint64_t offset, uint64_t line_number) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw IoError(DescribeError("cannot seek", name_, errno));
+  offset_ = offset;
+  line_number_ = line_number;
+}
+
 void LineReader::Tell(const std::string& what) {
   if (follow_.on_change) follow_.on_change(name_ + ": " + what);
 }
@@ -61,6 +67,7 @@ bool LineReader::FollowPath() {
   if (::fstat(fd_, &open_file) == 0 && static_cast<uint64_t>(open_file.st_size) < offset_) {
     Tell("cut short; reading it again from its start");
     EndPartialLine();
+    switched_at_ = end_;
     ::lseek(fd_, 0, SEEK_SET);
     offset_ = 0;
     return true;
@@ -91,6 +98,7 @@ bool LineReader::FollowPath() {
   Tell(gone_ ? "back as a new file; reading it from its start" : "replaced by a new file; reading it from its start");
   gone_ = false;
   EndPartialLine();
+  switched_at_ = end_;
   if (own_fd_ >= 0) ::close(own_fd_);
   own_fd_ = fd_ = fd;
   device_ = static_cast<uint64_t>(opened.st_dev);
@@ -115,6 +123,7 @@ bool LineReader::Next(std::string_view* line) {
       const char* stop = cr != nullptr ? cr : lf;
       if (stop != nullptr) {
         const auto p = static_cast<std::size_t>(stop - data);
+        line_offset_ = begin_ >= switched_at_ ? static_cast<int64_t>(offset_ - (end_ - begin_)) : -1;
         *line = std::string_view(data + begin_, p - begin_);
         skip_lf_ = *stop == '\r';
         begin_ = scan_ = p + 1;
@@ -125,6 +134,7 @@ bool LineReader::Next(std::string_view* line) {
     }
     if (eof_) {
       if (begin_ >= end_) return false;
+      line_offset_ = begin_ >= switched_at_ ? static_cast<int64_t>(offset_ - (end_ - begin_)) : -1;
       *line = std::string_view(buf_.data() + begin_, end_ - begin_);
       begin_ = scan_ = end_;
       ++line_number_;
@@ -139,6 +149,7 @@ bool LineReader::Fill() {
     std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
     end_ -= begin_;
     scan_ -= begin_;
+    switched_at_ -= std::min(switched_at_, begin_);
     begin_ = 0;
   }
   if (buf_.size() - end_ < kReadSize / 2) buf_.resize(buf_.size() * 2);

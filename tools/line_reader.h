@@ -5,6 +5,7 @@
 #ifndef TALVO_TOOLS_LINE_READER_H_
 #define TALVO_TOOLS_LINE_READER_H_
 
+#include <algorithm>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +55,19 @@ class LineReader {
   // 1-based number of the line Next() returned last.
   uint64_t line_number() const { return line_number_; }
 
+  // Starts reading at byte `offset` of the input, counting the line there as
+  // line `line_number` + 1. REQUIRES: nothing read yet; the input can seek.
+  void StartAt(uint64_t offset, uint64_t line_number);
+
+  // Where in the file being read the line Next() returned last begins; below
+  // zero when that line came from a file the reader has since moved away from.
+  int64_t line_offset() const { return line_offset_; }
+  // Where in the file being read the bytes not yet returned as lines begin.
+  uint64_t unread_offset() const { return offset_ - pending_in_file(); }
+  // The file being read: device and inode (0, 0 for anything but a file).
+  uint64_t device() const { return device_; }
+  uint64_t inode() const { return inode_; }
+
  private:
   // Reads more bytes after end_, making room first. Returns false at the end
   // of the input (after waiting for more while following).
@@ -71,8 +85,16 @@ class LineReader {
   void EndPartialLine();
   void Tell(const std::string& what);
 
+  // Bytes of the buffer not yet returned that come from the current file.
+  uint64_t pending_in_file() const {
+    const std::size_t pending = end_ - begin_;
+    return begin_ >= switched_at_ ? pending : end_ - std::min(end_, switched_at_);
+  }
+
   int fd_;
   int own_fd_ = -1;        // a file the reader opened itself after a rotation
+  std::size_t switched_at_ = 0;  // buffer index where the current file's bytes begin
+  int64_t line_offset_ = -1;
   uint64_t offset_ = 0;    // bytes read from the current file
   uint64_t device_ = 0, inode_ = 0;  // the current file's identity
   bool gone_ = false;      // the path named no file at the last look

@@ -76,11 +76,18 @@ int Run(int argc, char** argv) {
                                                   : "not a date YYYY-MM-DD within 1990-01-01..2089-12-31: " + text;
           },
           ""));
-  decode_cmd->add_flag("--follow", decode.follow,
-                       "Keep reading the last input as it grows, until interrupted");
+  CLI::Option* follow_flag = decode_cmd->add_flag(
+      "--follow", decode.follow, "Keep reading the last input as it grows (and is rotated), until interrupted");
   decode_cmd->add_option("--poll-ms", decode.poll_ms, "Pause between looks at a followed input")
       ->check(CLI::Range(10, 60000))
       ->capture_default_str();
+  CLI::Option* output_option = decode_cmd->get_option("--output");
+  decode_cmd
+      ->add_option("--state", decode.state,
+                   "With --follow and -o: keep the position here, so a restarted run neither repeats nor skips a call")
+      ->type_name("FILE")
+      ->needs(follow_flag)
+      ->needs(output_option);
   decode_cmd->add_flag("--trace", decode.trace,
                        "Show each line's result and each record's dump on standard error");
   decode_cmd->add_flag("--strict", decode.strict,

@@ -111,6 +111,17 @@ Output::~Output() {
   if (owned_) ::close(fd_);
 }
 
+void Output::Sync() {
+  Flush();
+  if (::fdatasync(fd_) != 0 && errno != EINVAL) throw IoError(DescribeError("cannot write", name_, errno));
+}
+
+uint64_t Output::Size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw IoError(DescribeError("cannot read", name_, errno));
+  return static_cast<uint64_t>(st.st_size);
+}
+
 void Output::EndRow() {
   if (per_row_ || buffer_.size() >= kBlock) Flush();
 }

@@ -9,6 +9,7 @@
 #ifndef TALVO_TOOLS_OUTPUT_H_
 #define TALVO_TOOLS_OUTPUT_H_
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -54,6 +55,10 @@ class Output {
   // Flushes, and puts a file written beside its path in its place. Throws
   // IoError.
   void Commit();
+  // Flushes, and waits until what was written is on disk. Throws IoError.
+  void Sync();
+  // The size of the file written to. Throws IoError.
+  uint64_t Size() const;
   // Flush() on a live destination (anything but a regular file); to be called
   // before the input is waited for. Throws IoError.
   void FlushLive() {
