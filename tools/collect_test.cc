@@ -204,6 +204,30 @@ TEST(Collector, FullArchiveAndFullDatabaseLoseNothing) {
             4);
 }
 
+TEST(Collector, NoiseAndHugeLinesAreArchivedAndRejectedWhileCallsGoOn) {
+  ScratchDir dir;
+  std::mt19937 random(11);
+  std::string noise(20000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::string input = noise + "\n" + std::string(1 << 20, '7') + "\r\n" + SampleReport(2);
+  const std::string settings =
+      dir.Write("pbx.ini", ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/" + kLayout + ".ini"));
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  Output log(2, "standard error");
+  CollectorOptions options{settings, dir.path() + "/calls.sqlite", dir.path() + "/archive", "serial test", false};
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    for (std::size_t at = 0; at < input.size(); at += 4096) collector.Receive(std::string_view(input).substr(at, 4096));
+    collector.Tick();
+    EXPECT_TRUE(collector.settled());
+    // The noise and the long line start no call: skipped, as talvo decode skips them.
+    EXPECT_GE(collector.counts().skipped + collector.counts().rejects, 2u);
+  }
+  EXPECT_EQ(ArchiveBytes(options.archive), input);
+  EXPECT_EQ(Exported(options.database), Decoded(dir, input));
+}
+
 // --- the live tool against a fake PBX ------------------------------------------
 
 // A listening socket on 127.0.0.1 and an ephemeral port.

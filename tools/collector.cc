@@ -201,13 +201,13 @@ void Collector::StartDecoding() {
 
 void Collector::Recover() {
   StartDecoding();
-  const uint64_t before = counts_.calls;
+  const std::string from = committed_file_.empty()
+                               ? std::string("the start of the archive")
+                               : committed_file_ + " byte " + std::to_string(committed_offset_);
   received_ = LocalTimeText();
   CatchUp();
   Event("info", "resumed",
-        "decoding from " + (committed_file_.empty() ? std::string("the start of the archive")
-                                                    : committed_file_ + " byte " + std::to_string(committed_offset_)) +
-            "; " + std::to_string(counts_.calls - before) + " calls found in the archive");
+        "decoded the archive from " + from + " on: " + std::to_string(counts_.calls) + " calls");
   Commit();
 }
 
