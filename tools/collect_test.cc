@@ -369,17 +369,24 @@ class CollectProcess {
   pid_t pid_ = -1;
 };
 
+// Waits until the database holds as many calls as `expected` has record
+// rows, then stops the collector with `signal`; it must exit with 0.
+void StopWhenStored(CollectProcess& collect, const ScratchDir& dir, const std::string& expected, int signal) {
+  const auto calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
+  EXPECT_GT(calls, 0);
+  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
+      << collect.Log();
+  collect.Signal(signal);
+  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+}
+
 TEST(Collect, LinkDropsMidLineLoseNothingAndStoreNothingTwice) {
   ScratchDir dir;
   const std::string report = SampleReport(30);
   FakePbx pbx(report, 12, 20260315);
   CollectProcess collect(dir, {"--connect", "127.0.0.1:" + std::to_string(pbx.port())});
   const std::string expected = Decoded(dir, report);
-  const int64_t calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
-  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
-      << collect.Log();
-  collect.Signal(SIGTERM);
-  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+  StopWhenStored(collect, dir, expected, SIGTERM);
   EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
   EXPECT_GE(Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM events WHERE event = 'disconnected'"), 12);
@@ -403,13 +410,8 @@ TEST(Collect, KillNineAtRandomInstantsThenRestartStoresEachCallOnce) {
   std::this_thread::sleep_for(200ms);
   // What reached the archive before each kill is all stored, once.
   const std::string expected = Decoded(dir, ArchiveBytes(dir.path() + "/archive"));
-  const int64_t calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
-  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
-      << collect.Log();
-  collect.Signal(SIGTERM);
-  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+  StopWhenStored(collect, dir, expected, SIGTERM);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), Decoded(dir, ArchiveBytes(dir.path() + "/archive")));
-  EXPECT_GT(calls, 0);
 }
 
 TEST(Collect, ListenRefusesTelnetOptionsRunsTheLoginAndTurnsAwayASecondPbx) {
@@ -445,11 +447,7 @@ TEST(Collect, ListenRefusesTelnetOptionsRunsTheLoginAndTurnsAwayASecondPbx) {
   const std::string report = SampleReport(3);
   ASSERT_TRUE(SendAll(pbx, "\r\n" + report));
   const std::string expected = Decoded(dir, report);
-  const int64_t calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
-  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
-      << collect.Log();
-  collect.Signal(SIGINT);
-  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+  StopWhenStored(collect, dir, expected, SIGINT);
   ::close(pbx);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
   EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), negotiation + "Password:\r\n" + report);
@@ -475,11 +473,7 @@ TEST(Collect, SerialPortThroughAPseudoTerminal) {
     at += n;
   }
   const std::string expected = Decoded(dir, report);
-  const int64_t calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
-  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
-      << collect.Log();
-  collect.Signal(SIGTERM);
-  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+  StopWhenStored(collect, dir, expected, SIGTERM);
   ::close(master);
   EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
