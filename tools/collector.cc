@@ -200,6 +200,8 @@ void Collector::StartDecoding() {
 }
 
 void Collector::Recover() {
+  const std::vector<std::string> files = ListArchive(options_.archive);
+  if (!files.empty()) writer_.ContinueAfter(files.back());
   StartDecoding();
   const std::string from = committed_file_.empty()
                                ? std::string("the start of the archive")

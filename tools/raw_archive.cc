@@ -94,10 +94,10 @@ ArchiveReader::~ArchiveReader() {
   for (int fd : unsynced_) ::close(fd);
 }
 
-std::vector<std::string> ArchiveReader::List() const {
+std::vector<std::string> ListArchive(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = ::opendir(dir_.c_str());
-  if (d == nullptr) throw IoError(DescribeError("cannot read the archive folder", dir_, errno));
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) throw IoError(DescribeError("cannot read the archive folder", dir, errno));
   while (const dirent* e = ::readdir(d)) {
     const std::string_view n = e->d_name;
     // YYYY-MM-DD.raw
@@ -116,7 +116,7 @@ uint32_t ArchiveReader::IndexOf(const std::string& name) {
 }
 
 bool ArchiveReader::OpenFrom(const std::string& name, bool after) {
-  for (const std::string& n : List()) {
+  for (const std::string& n : ListArchive(dir_)) {
     if (after ? n <= name : n < name) continue;
     const int fd = ::open((dir_ + "/" + n).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw IoError(DescribeError("cannot open the archive file", dir_ + "/" + n, errno));

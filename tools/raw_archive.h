@@ -6,6 +6,7 @@
 #define TALVO_TOOLS_RAW_ARCHIVE_H_
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,6 +35,10 @@ ArchiveFileLayer& SystemArchiveFiles();
 // "2026-03-15.raw".
 std::string ArchiveFileName(LocalDate day);
 
+// The archive files in folder `dir`, in name order. Throws IoError when the
+// folder cannot be read.
+std::vector<std::string> ListArchive(const std::string& dir);
+
 // Appends received bytes to the archive.
 class ArchiveWriter {
  public:
@@ -54,6 +59,10 @@ class ArchiveWriter {
   // Closes the file; the next append opens it again by name (after the
   // file was moved away, for instance).
   void Reopen();
+  // Takes `name` as the newest file written to: a collector started while
+  // the clock is behind the archive's last day goes on in that file, so the
+  // files stay in the order of receipt.
+  void ContinueAfter(const std::string& name) { newest_ = std::max(newest_, name); }
 
   // Bytes received but not written yet.
   std::size_t held() const { return held_.size(); }
@@ -99,8 +108,6 @@ class ArchiveReader {
   uint64_t offset() const { return offset_; }
 
  private:
-  // The archive files in the folder, in name order.
-  std::vector<std::string> List() const;
   // Opens the first archive file whose name comes after `name` (or is
   // `name`, unless `after`); false when there is none.
   bool OpenFrom(const std::string& name, bool after);
