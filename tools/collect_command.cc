@@ -7,6 +7,7 @@
 #include <asio.hpp>
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <map>
 #include <memory>
@@ -371,7 +372,7 @@ std::string DecodeEscapes(std::string_view text) {
       out += '\n';
     } else if (c == 't') {
       out += '\t';
-    } else if (c == 'x' && i + 2 < text.size() + 0 && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+    } else if (c == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
                std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
       out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
       i += 2;
@@ -605,7 +606,8 @@ CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptio
   const auto day = CLI::Validator(
       [](std::string& text) {
         const bool ok = text.size() == 10 && text[4] == '-' && text[7] == '-' &&
-                        std::all_of(text.begin(), text.end(), [](char c) { return c == '-' || std::isdigit(c); });
+                        std::all_of(text.begin(), text.end(),
+                                    [](unsigned char c) { return c == '-' || std::isdigit(c) != 0; });
         return ok ? std::string() : "not a date YYYY-MM-DD: " + text;
       },
       "");
