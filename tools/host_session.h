@@ -118,6 +118,11 @@ class HostSession {
   // the next input with an empty list.
   void EndOfInput(HostSink& sink);
 
+  // The number of the oldest line the driver still holds for a call not yet
+  // complete; 0 when it holds none. Decoding that starts again from this
+  // line with a new session gives what this session would have given.
+  uint64_t first_buffered_line() const { return count_ == 0 ? 0 : numbers_[0]; }
+
  private:
   struct ListBase {
     LineList list;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "talvo/driver.h"
+#include "tools/collect_command.h"
 #include "tools/decode_command.h"
 #include "tools/layouts_command.h"
 #include "tools/output.h"
@@ -38,8 +39,9 @@ std::string ParseFailure(const CLI::App& app, const CLI::ParseError& e) {
 }
 
 int Run(int argc, char** argv) {
-  CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, checks settings,\n"
-               "builds conversion tables and lists the PBX layouts that come with it.",
+  CLI::App app{"Host of the talvo PBX call-record driver: decodes call reports, collects a PBX's\n"
+               "live report into a database, checks settings, builds conversion tables and\n"
+               "lists the PBX layouts that come with it.",
                "talvo"};
   app.set_version_flag("--version", VersionText());
   app.require_subcommand(1);
@@ -123,6 +125,12 @@ int Run(int argc, char** argv) {
   CLI::App* layouts_show_cmd = nullptr;
   CLI::App* layouts_cmd = talvo::tool::AddLayoutsCommand(app, layout_name, &layouts_show_cmd);
 
+  talvo::tool::CollectOptions collect;
+  talvo::tool::ExportOptions export_options;
+  std::string stats_database;
+  const talvo::tool::CollectCommands collect_cmds =
+      talvo::tool::AddCollectCommands(app, collect, export_options, stats_database);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -138,6 +146,9 @@ int Run(int argc, char** argv) {
     if (!today.empty()) decode.today = talvo::tool::ParseIsoDay(today);
     return talvo::tool::RunDecode(decode, err);
   }
+  if (collect_cmds.collect->parsed()) return talvo::tool::RunCollect(collect, err);
+  if (collect_cmds.export_calls->parsed()) return talvo::tool::RunExport(export_options, out);
+  if (collect_cmds.stats->parsed()) return talvo::tool::RunStats(stats_database, out);
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
   if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
   if (layouts_show_cmd->parsed()) return talvo::tool::RunLayoutsShow(layout_name, out);

@@ -9,12 +9,6 @@
 namespace talvo::tool {
 namespace {
 
-// The characters of a text[N] field of the record.
-template <typename T>
-std::string_view FieldText(const T& field) {
-  return std::string_view(field.chars, std::min<std::size_t>(field.length, sizeof field.chars));
-}
-
 char* Put(char* p, std::string_view text) {
   for (char c : text) *p++ = c;
   return p;
@@ -179,13 +173,13 @@ void WriteRecordRow(std::string& out, const DecodedRecord& d, std::string_view i
   row.Number("duration", r.Duration);
   row.Number("ring", r.RingSeconds);
   row.Plain("kind", KindWord(d.kind));
-  row.Text("extension", FieldText(r.Extension));
-  row.Text("second_extension", FieldText(r.SecondExtension));
-  row.Text("number", FieldText(r.Number));
-  row.Text("trunk_group", FieldText(r.TrunkGroup));
-  row.Text("trunk", FieldText(r.Trunk));
-  row.Text("account", FieldText(r.Account));
-  row.Text("code", FieldText(r.TCode));
+  row.Text("extension", RecordFieldText(r.Extension));
+  row.Text("second_extension", RecordFieldText(r.SecondExtension));
+  row.Text("number", RecordFieldText(r.Number));
+  row.Text("trunk_group", RecordFieldText(r.TrunkGroup));
+  row.Text("trunk", RecordFieldText(r.Trunk));
+  row.Text("account", RecordFieldText(r.Account));
+  row.Text("code", RecordFieldText(r.TCode));
   row.Number("pulses", r.Pulses);
   row.Number("index", d.call_index);
   row.Flags("flags", r.Flags);
@@ -230,6 +224,11 @@ std::string_view ResultWords(int32_t result) {
 void AppendIsoDate(std::string& out, std::string_view d) {
   char iso[10];
   out.append(IsoDate(d, iso));
+}
+
+void AppendStartTime(std::string& out, const CallRecord& record) {
+  char start[16];
+  out.append(StartTime(record, start));
 }
 
 void AppendFlagWords(std::string& out, uint32_t flags, char separator) {

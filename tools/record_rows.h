@@ -11,6 +11,7 @@
 #ifndef TALVO_TOOLS_RECORD_ROWS_H_
 #define TALVO_TOOLS_RECORD_ROWS_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,6 +43,15 @@ std::string_view ResultWords(int32_t result);
 // 2000..2089 and 90..99 as 1990..1999. Any text that is not six digits
 // (an empty date, a date field the report lacks) is appended unchanged.
 void AppendIsoDate(std::string& out, std::string_view yymmdd);
+
+// The characters of a text field of the record (Extension, Number, ...).
+template <typename T>
+std::string_view RecordFieldText(const T& field) {
+  return std::string_view(field.chars, std::min<std::size_t>(field.length, sizeof field.chars));
+}
+
+// Appends the record's start time HH:MM:SS.
+void AppendStartTime(std::string& out, const CallRecord& record);
 
 // Appends the flags that the kind does not already say, as words joined by
 // `separator` in this order: private, converted, foreign,

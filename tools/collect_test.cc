@@ -1,0 +1,490 @@
+// talvo collect: the report stream, the collector's exactly-once store under
+// failing disks, and the live tool against a fake PBX on loopback (TCP in
+// both directions, a pseudo-terminal for a serial port, kill -9 and restart).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tools/collector.h"
+#include "tools/report_stream.h"
+#include "tools/sqlite_db.h"
+#include "tools/tool_test_support.h"
+
+namespace talvo::tool {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RunTool;
+using testing::ScratchDir;
+
+// --- the stream --------------------------------------------------------------
+
+// Splits `raw` in pieces of `step` bytes; "text@start" per line, joined by |.
+std::string Split(std::string_view raw, bool telnet, std::size_t step) {
+  ReportSplitter splitter(telnet);
+  std::string out;
+  for (std::size_t at = 0; at < raw.size(); at += step) {
+    splitter.Consume(0, at, raw.substr(at, step), [&](std::string_view text, StreamPosition start, StreamPosition) {
+      out += std::string(text) + "@" + std::to_string(start.offset) + "|";
+    });
+  }
+  return out + "next@" + std::to_string(splitter.line_start().offset) + (splitter.after_cr() ? "+cr" : "");
+}
+
+TEST(ReportStream, LinesAndWhereTheyStartInEveryChunking) {
+  struct Case {
+    std::string raw;
+    bool telnet;
+    std::string lines;
+  } cases[] = {
+      {"ab\r\ncd\nef", false, "ab@0|cd@4|next@7"},
+      {"ab\rcd\r", false, "ab@0|cd@3|next@6+cr"},
+      {"\n\r\n\r\r", false, "@0|@1|@3|@4|next@5+cr"},
+      // Telnet: CR NUL is a bare CR; IAC IAC a data byte; commands vanish.
+      {std::string("ab\r\0cd\n", 7), true, "ab@0|cd@4|next@7"},
+      {std::string("a\xff\xff" "b\n", 5), true, "a\xff" "b@0|next@5"},
+      {"\xff\xfd\x01" "ab\xff\xf1\n\xff\xfa\x18\x01\xff\xf0" "c\n", true, "ab@0|c@8|next@16"},
+      // Without telnet the same bytes are data.
+      {"\xff\xfd\x01" "a\n", false, "\xff\xfd\x01" "a@0|next@5"},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t step : {std::size_t{1}, std::size_t{2}, std::size_t{3}, c.raw.size()}) {
+      EXPECT_EQ(Split(c.raw, c.telnet, step), c.lines) << ::testing::PrintToString(c.raw) << " in steps of " << step;
+    }
+  }
+}
+
+TEST(ReportStream, TelnetRequestsAreRefused) {
+  TelnetParser parser;
+  std::string reply;
+  std::string data;
+  for (char c : std::string("\xff\xfd\x01\xff\xfb\x03\xff\xfc\x05\xff\xfe\x06ok", 14)) {
+    if (parser.Consume(static_cast<unsigned char>(c), &reply)) data += c;
+  }
+  EXPECT_EQ(data, "ok");
+  // DO ECHO -> WONT ECHO, WILL SGA -> DONT SGA; WONT and DONT need no answer.
+  EXPECT_EQ(reply, std::string("\xff\xfc\x01\xff\xfe\x03", 6));
+}
+
+// --- shared helpers ------------------------------------------------------------
+
+const std::string kLayout = "toshiba-strata-ctx-smdr";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// The layout's sample report (calls of one and two lines), `copies` times.
+std::string SampleReport(int copies) {
+  const std::string one = ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/samples/" + kLayout + ".txt");
+  std::string report;
+  for (int i = 0; i < copies; ++i) report += one;
+  return report;
+}
+
+// The record rows `talvo decode` writes for `report`.
+std::string Decoded(const ScratchDir& dir, const std::string& report) {
+  const testing::RunResult r = RunTool({"decode", "--layout", kLayout, "-q", dir.Write("decoded.txt", report)});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
+
+std::string Exported(const std::string& db) {
+  const testing::RunResult r = RunTool({"export", "--db", db});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  return r.out;
+}
+
+// The archive's files, one after the other.
+std::string ArchiveBytes(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().string());
+  std::sort(names.begin(), names.end());
+  std::string all;
+  for (const std::string& n : names) all += ReadFile(n);
+  return all;
+}
+
+int64_t Count(const std::string& db, const std::string& sql) {
+  if (!std::filesystem::exists(db)) return 0;
+  try {
+    SqliteDb d(db);
+    return d.QueryInt(sql);
+  } catch (const SqliteError&) {
+    return 0;  // the collector is creating it
+  }
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return done();
+}
+
+// --- the collector in this process, with disks that fail -------------------------
+
+// The archive's file layer with a switch that makes every write fail as on a
+// full disk.
+class FullDisk : public ArchiveFileLayer {
+ public:
+  long Write(int fd, const char* data, std::size_t size) override {
+    if (full) return -ENOSPC;
+    return ArchiveFileLayer::Write(fd, data, size);
+  }
+  bool full = false;
+};
+
+TEST(Collector, FullArchiveAndFullDatabaseLoseNothing) {
+  ScratchDir dir;
+  const std::string report = SampleReport(40);
+  const std::string settings =
+      dir.Write("pbx.ini", ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/" + kLayout + ".ini"));
+  FullDisk disk;
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  Output log(2, "standard error");
+  CollectorOptions options{settings, dir.path() + "/calls.sqlite", dir.path() + "/archive", "test", true};
+  options.batch_calls = 50;
+  Collector collector(options, *env, disk, log);
+  collector.Recover();
+
+  const std::size_t third = report.size() / 3;
+  collector.Receive(std::string_view(report).substr(0, third));
+  collector.Tick();
+  const int64_t stored = Count(options.database, "SELECT count(*) FROM calls");
+  EXPECT_GT(stored, 0);
+
+  // The archive cannot be written: the bytes wait in memory, nothing past them is decoded.
+  disk.full = true;
+  collector.Receive(std::string_view(report).substr(third, third));
+  collector.Tick();
+  EXPECT_EQ(Count(options.database, "SELECT count(*) FROM calls"), stored);
+  EXPECT_FALSE(collector.settled());
+  disk.full = false;
+  collector.Tick();
+
+  // The database is full: decoding waits, the archive goes on.
+  collector.database().Exec("PRAGMA max_page_count = " +
+                            std::to_string(collector.database().QueryInt("PRAGMA page_count")));
+  collector.Receive(std::string_view(report).substr(2 * third));
+  collector.Tick();
+  EXPECT_GT(collector.counts().database_errors, 0u);
+  collector.database().Exec("PRAGMA max_page_count = 1000000");
+  collector.Tick();
+  collector.Tick();
+  EXPECT_TRUE(collector.settled());
+  EXPECT_EQ(collector.counts().archive_errors, 1u);
+
+  EXPECT_EQ(ArchiveBytes(options.archive), report);
+  EXPECT_EQ(Exported(options.database), Decoded(dir, report));
+  EXPECT_EQ(Count(options.database, "SELECT count(*) FROM events WHERE event IN ('archive-error', "
+                                    "'archive-resumed', 'database-error', 'database-resumed')"),
+            4);
+}
+
+TEST(Collector, NoiseAndHugeLinesAreArchivedAndSkippedWhileCallsGoOn) {
+  ScratchDir dir;
+  std::mt19937 random(11);
+  std::string noise(20000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::string input = noise + "\n" + std::string(1 << 20, '7') + "\r\n" + SampleReport(2);
+  const std::string settings =
+      dir.Write("pbx.ini", ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/" + kLayout + ".ini"));
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  Output log(2, "standard error");
+  CollectorOptions options{settings, dir.path() + "/calls.sqlite", dir.path() + "/archive", "serial test", false};
+  // An archive whose last day is ahead of the clock: it is decoded at the
+  // start, and the bytes received go on in the same file.
+  const std::size_t half = input.size() / 2;
+  std::filesystem::create_directory(options.archive);
+  dir.Write("archive/2099-01-01.raw", input.substr(0, half));
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    for (std::size_t at = half; at < input.size(); at += 4096) {
+      collector.Receive(std::string_view(input).substr(at, std::min<std::size_t>(4096, input.size() - at)));
+    }
+    collector.Tick();
+    EXPECT_TRUE(collector.settled());
+    // The noise and the long line start no call: skipped, as talvo decode skips them.
+    EXPECT_GE(collector.counts().skipped + collector.counts().rejects, 2u);
+  }
+  EXPECT_EQ(dir.Read("archive/2099-01-01.raw"), input);
+  EXPECT_EQ(Exported(options.database), Decoded(dir, input));
+}
+
+// --- the live tool against a fake PBX ------------------------------------------
+
+// A listening socket on 127.0.0.1 and an ephemeral port.
+int ListenOnLoopback(uint16_t* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+int ConnectToLoopback(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// A PBX whose report port is a TCP server: it streams the report in uneven
+// bursts to whoever connects, going on where it stopped, and closes the
+// connection after each of `drops` random points (mid-line included).
+class FakePbx {
+ public:
+  FakePbx(std::string report, int drops, uint32_t seed, std::chrono::microseconds pause = 300us)
+      : report_(std::move(report)), random_(seed), pause_(pause) {
+    listener_ = ListenOnLoopback(&port_);
+    std::uniform_int_distribution<std::size_t> at(1, report_.size() - 1);
+    for (int i = 0; i < drops; ++i) drops_.push_back(at(random_));
+    std::sort(drops_.begin(), drops_.end());
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FakePbx() {
+    stop_ = true;
+    thread_.join();
+    ::close(listener_);
+  }
+  uint16_t port() const { return port_; }
+  std::size_t sent() const { return sent_; }
+
+ private:
+  void Run() {
+    std::uniform_int_distribution<std::size_t> burst(1, 400);
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      while (!stop_ && sent_ < report_.size()) {
+        std::size_t n = std::min(burst(random_), report_.size() - sent_);
+        while (!drops_.empty() && drops_.front() <= sent_) drops_.erase(drops_.begin());
+        const bool drop = !drops_.empty() && sent_ + n >= drops_.front();
+        if (drop) n = drops_.front() - sent_;
+        if (!SendAll(fd, std::string_view(report_).substr(sent_, n))) break;
+        sent_ += n;
+        if (drop) break;
+        std::this_thread::sleep_for(pause_);
+      }
+      // All sent: the link stays up until the collector goes.
+      while (!stop_ && sent_ == report_.size()) {
+        pollfd q{fd, POLLIN, 0};
+        char c;
+        if (::poll(&q, 1, 20) > 0 && ::recv(fd, &c, 1, 0) <= 0) break;
+      }
+      ::close(fd);
+    }
+  }
+
+  std::string report_;
+  std::mt19937 random_;
+  std::chrono::microseconds pause_;
+  std::vector<std::size_t> drops_;
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<std::size_t> sent_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// `talvo collect` running in `dir`, standard error appended to dir/collect.log.
+class CollectProcess {
+ public:
+  CollectProcess(const ScratchDir& dir, std::vector<std::string> link) : log_(dir.path() + "/collect.log") {
+    std::vector<std::string> args = {TALVO_TOOL_PATH, "collect",   "--layout", kLayout,  "--db",
+                                     "calls.sqlite",  "--archive", "archive",  "--reconnect-delay",
+                                     "10ms",          "--reconnect-max", "40ms"};
+    args.insert(args.end(), link.begin(), link.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int log = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      ::dup2(log, 1);
+      ::dup2(log, 2);
+      if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  ~CollectProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  void Signal(int number) { ::kill(pid_, number); }
+  // The exit code, or 128 + the signal.
+  int Wait() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string Log() const { return ReadFile(log_); }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+// Waits until the database holds as many calls as `expected` has record
+// rows, then stops the collector with `signal`; it must exit with 0.
+void StopWhenStored(CollectProcess& collect, const ScratchDir& dir, const std::string& expected, int signal) {
+  const auto calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
+  EXPECT_GT(calls, 0);
+  EXPECT_TRUE(WaitFor([&] { return Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM calls") == calls; }))
+      << collect.Log();
+  collect.Signal(signal);
+  EXPECT_EQ(collect.Wait(), 0) << collect.Log();
+}
+
+TEST(Collect, LinkDropsMidLineLoseNothingAndStoreNothingTwice) {
+  ScratchDir dir;
+  const std::string report = SampleReport(30);
+  FakePbx pbx(report, 12, 20260315);
+  CollectProcess collect(dir, {"--connect", "127.0.0.1:" + std::to_string(pbx.port())});
+  const std::string expected = Decoded(dir, report);
+  StopWhenStored(collect, dir, expected, SIGTERM);
+  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
+  EXPECT_GE(Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM events WHERE event = 'disconnected'"), 12);
+}
+
+TEST(Collect, KillNineAtRandomInstantsThenRestartStoresEachCallOnce) {
+  ScratchDir dir;
+  const std::string report = SampleReport(60);
+  FakePbx pbx(report, 0, 7, 2ms);
+  const std::vector<std::string> link = {"--connect", "127.0.0.1:" + std::to_string(pbx.port())};
+  std::mt19937 random(42);
+  std::uniform_int_distribution<int> pause_ms(5, 60);
+  for (int i = 0; i < 20; ++i) {
+    CollectProcess collect(dir, link);
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(random)));
+    collect.Signal(SIGKILL);
+    EXPECT_EQ(collect.Wait(), 128 + SIGKILL);
+  }
+  CollectProcess collect(dir, link);
+  ASSERT_TRUE(WaitFor([&] { return pbx.sent() == report.size(); })) << collect.Log();
+  std::this_thread::sleep_for(200ms);
+  // What reached the archive before each kill is all stored, once.
+  const std::string expected = Decoded(dir, ArchiveBytes(dir.path() + "/archive"));
+  StopWhenStored(collect, dir, expected, SIGTERM);
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), Decoded(dir, ArchiveBytes(dir.path() + "/archive")));
+}
+
+TEST(Collect, ListenRefusesTelnetOptionsRunsTheLoginAndTurnsAwayASecondPbx) {
+  ScratchDir dir;
+  uint16_t port = 0;
+  ::close(ListenOnLoopback(&port));  // a free port for the collector
+  CollectProcess collect(dir, {"--listen", "127.0.0.1:" + std::to_string(port), "--expect", "Password:", "--send",
+                               "secret\\r\\n"});
+  int pbx = -1;
+  ASSERT_TRUE(WaitFor([&] { return (pbx = ConnectToLoopback(port)) >= 0; })) << collect.Log();
+  const std::string negotiation("\xff\xfd\x01\xff\xfb\x03", 6);
+  ASSERT_TRUE(SendAll(pbx, negotiation + "Password:"));
+  std::string answer;
+  const std::string wanted = std::string("\xff\xfc\x01\xff\xfe\x03", 6) + "secret\r\n";
+  ASSERT_TRUE(WaitFor([&] {
+    char buf[64];
+    pollfd p{pbx, POLLIN, 0};
+    if (::poll(&p, 1, 10) > 0) {
+      const ssize_t n = ::recv(pbx, buf, sizeof buf, 0);
+      if (n > 0) answer.append(buf, static_cast<std::size_t>(n));
+    }
+    return answer.size() >= wanted.size();
+  })) << collect.Log();
+  EXPECT_EQ(answer, wanted);
+
+  // A second PBX is closed at once while the first is connected.
+  const int second = ConnectToLoopback(port);
+  ASSERT_GE(second, 0);
+  char c;
+  EXPECT_EQ(::recv(second, &c, 1, 0), 0);
+  ::close(second);
+
+  const std::string report = SampleReport(3);
+  ASSERT_TRUE(SendAll(pbx, "\r\n" + report));
+  const std::string expected = Decoded(dir, report);
+  StopWhenStored(collect, dir, expected, SIGINT);
+  ::close(pbx);
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
+  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), negotiation + "Password:\r\n" + report);
+  const std::string db = dir.path() + "/calls.sqlite";
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM events WHERE event = 'refused'"), 1);
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM events WHERE event = 'login'"), 1);
+}
+
+TEST(Collect, SerialPortThroughAPseudoTerminal) {
+  ScratchDir dir;
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  CollectProcess collect(dir, {"--serial", name, "--baud", "19200"});
+  ASSERT_TRUE(WaitFor([&] { return collect.Log().find("connected") != std::string::npos; })) << collect.Log();
+  ::close(slave);  // the collector has the port in raw mode now
+  const std::string report = SampleReport(10);
+  std::mt19937 random(3);
+  std::uniform_int_distribution<std::size_t> burst(1, 300);
+  for (std::size_t at = 0; at < report.size();) {
+    const std::size_t n = std::min(burst(random), report.size() - at);
+    ASSERT_EQ(::write(master, report.data() + at, n), static_cast<ssize_t>(n));
+    at += n;
+  }
+  const std::string expected = Decoded(dir, report);
+  StopWhenStored(collect, dir, expected, SIGTERM);
+  ::close(master);
+  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
+}
+
+}  // namespace
+}  // namespace talvo::tool
