@@ -449,7 +449,7 @@ class StateKeeper {
     FollowState s;
     s.device = reader_.device();
     s.inode = reader_.inode();
-    const uint64_t held = session_.first_held_line();
+    const uint64_t held = session_.first_buffered_line();
     if (held == 0) {
       s.offset = reader_.unread_offset();
       s.line = reader_.line_number();

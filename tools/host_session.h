@@ -101,10 +101,6 @@ class HostSession {
   // INDEX_BASE of the settings.
   int32_t index_base() const { return index_base_; }
 
-  // The number of the first line the driver still holds for a call not yet
-  // complete, or 0 when it holds none.
-  uint64_t first_held_line() const { return count_ == 0 ? 0 : numbers_[0]; }
-
   // Opens the run (DrvProcessStart): the driver loads QUORCNVT.INT from the
   // current directory.
   void Start();
