@@ -11,6 +11,7 @@
 
 #include "talvo/driver.h"
 #include "tools/decode_command.h"
+#include "tools/explain_command.h"
 #include "tools/layouts_command.h"
 #include "tools/output.h"
 #include "tools/settings_report.h"
@@ -112,6 +113,9 @@ int Run(int argc, char** argv) {
   settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
   talvo::tool::AddLayoutOption(*settings_cmd, "file", settings_file);
 
+  talvo::tool::ExplainOptions explain;
+  CLI::App* explain_cmd = talvo::tool::AddExplainCommand(app, explain);
+
   std::string layout_name;
   CLI::App* layouts_show_cmd = nullptr;
   CLI::App* layouts_cmd = talvo::tool::AddLayoutsCommand(app, layout_name, &layouts_show_cmd);
@@ -131,6 +135,7 @@ int Run(int argc, char** argv) {
     if (!today.empty()) decode.today = talvo::tool::ParseIsoDay(today);
     return talvo::tool::RunDecode(decode, err);
   }
+  if (explain_cmd->parsed()) return talvo::tool::RunExplain(explain, out);
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
   if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
   if (layouts_show_cmd->parsed()) return talvo::tool::RunLayoutsShow(layout_name, out);
