@@ -14,6 +14,7 @@
 #include "tools/explain_command.h"
 #include "tools/layouts_command.h"
 #include "tools/output.h"
+#include "tools/sample_readings.h"
 #include "tools/settings_report.h"
 #include "tools/table_command.h"
 
@@ -111,6 +112,9 @@ int Run(int argc, char** argv) {
   CLI::App* settings_cmd = app.add_subcommand("settings", "Show what the driver makes of a settings file");
   settings_cmd->add_option("file", settings_file, "Settings file")->required()->type_name("FILE");
   settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
+  std::string settings_sample;
+  settings_cmd->add_option("--sample", settings_sample, "Also show what each key reads on this sample report")
+      ->type_name("REPORT");
   talvo::tool::AddLayoutOption(*settings_cmd, "file", settings_file);
 
   talvo::tool::ExplainOptions explain;
@@ -141,7 +145,8 @@ int Run(int argc, char** argv) {
   if (layouts_show_cmd->parsed()) return talvo::tool::RunLayoutsShow(layout_name, out);
   if (layouts_cmd->parsed()) return talvo::tool::RunLayoutsList(out, err);
   if (settings_cmd->parsed()) {
-    const int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
+    int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
+    if (!settings_sample.empty()) warnings += talvo::tool::WriteSampleReadings(settings_file, settings_sample, out);
     return settings_strict && warnings > 0 ? 1 : 0;
   }
   return 2;
