@@ -12,6 +12,7 @@
 #include "talvo/driver.h"
 #include "tools/decode_command.h"
 #include "tools/explain_command.h"
+#include "tools/layout_guess.h"
 #include "tools/layouts_command.h"
 #include "tools/output.h"
 #include "tools/sample_readings.h"
@@ -120,6 +121,9 @@ int Run(int argc, char** argv) {
   talvo::tool::ExplainOptions explain;
   CLI::App* explain_cmd = talvo::tool::AddExplainCommand(app, explain);
 
+  talvo::tool::GuessOptions guess;
+  CLI::App* guess_cmd = talvo::tool::AddLayoutGuessCommand(app, guess);
+
   std::string layout_name;
   CLI::App* layouts_show_cmd = nullptr;
   CLI::App* layouts_cmd = talvo::tool::AddLayoutsCommand(app, layout_name, &layouts_show_cmd);
@@ -139,6 +143,7 @@ int Run(int argc, char** argv) {
     if (!today.empty()) decode.today = talvo::tool::ParseIsoDay(today);
     return talvo::tool::RunDecode(decode, err);
   }
+  if (guess_cmd->parsed()) return talvo::tool::RunLayoutGuess(guess, out, err);
   if (explain_cmd->parsed()) return talvo::tool::RunExplain(explain, out);
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
   if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
