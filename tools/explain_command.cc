@@ -38,20 +38,6 @@ std::string_view LayoutWords(CallLayout layout) {
   return "call";
 }
 
-std::optional<CallLayout> LayoutOf(RejectExplainer::CallKind kind) {
-  switch (kind) {
-    case RejectExplainer::CallKind::kNormal: return CallLayout::kNormal;
-    case RejectExplainer::CallKind::kLocal: return CallLayout::kLocal;
-    case RejectExplainer::CallKind::kDuty: return CallLayout::kDuty;
-    case RejectExplainer::CallKind::kNone: break;
-  }
-  return std::nullopt;
-}
-
-bool IsDigitText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == ' '; });
-}
-
 std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -126,7 +112,7 @@ class Explainer {
       o += ": blank line, skipped\n";
       return;
     }
-    const std::optional<CallLayout> layout = LayoutOf(reasons_.KindStartedBy(run_.lines[s.lines.first - 1]));
+    const std::optional<CallLayout> layout = StartedLayout(reasons_.KindStartedBy(run_.lines[s.lines.first - 1]));
     const unsigned call_line = static_cast<unsigned>(n - s.lines.first + 1);
     if (skipped || !layout) {
       o += ": starts no call, skipped\n";
@@ -223,7 +209,7 @@ class Explainer {
     Quote(o, Trimmed(found));
     if (Trimmed(found).empty()) {
       o += " blank";
-    } else if (span.digits && !IsDigitText(found)) {
+    } else if (span.digits && !IsDigitsOrBlanks(found)) {
       o += ' ';
       o += paint_.Red();
       o += "not digits";

@@ -122,6 +122,10 @@ bool SpanMatches(std::string_view line, const FieldSpan& span) {
   return true;
 }
 
+bool IsDigitsOrBlanks(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == ' '; });
+}
+
 std::string SpanName(const FieldSpan& span) {
   std::string out = span.key + " " + std::to_string(span.column);
   if (span.last_column() > span.column) out += "-" + std::to_string(span.last_column());

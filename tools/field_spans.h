@@ -52,6 +52,9 @@ std::string_view SpanText(std::string_view line, const FieldSpan& span);
 // blank (a line too short fails both); always true for a field.
 bool SpanMatches(std::string_view line, const FieldSpan& span);
 
+// True iff every character of `text` is a digit or a blank.
+bool IsDigitsOrBlanks(std::string_view text);
+
 // "EXT_POS 28-31", "CHK1_POS 3".
 std::string SpanName(const FieldSpan& span);
 

@@ -1,7 +1,5 @@
 #include "tools/layout_guess.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -13,7 +11,7 @@
 #include <utility>
 
 #include "tools/files.h"
-#include "tools/line_reader.h"
+#include "tools/report_run.h"
 #include "tools/record_rows.h"
 
 namespace talvo::tool {
@@ -429,7 +427,6 @@ class Guesser {
         word.label = "(label)";
       }
     }
-    const std::size_t calls = main_.size();
     std::vector<const Segment*> small_codes;  // short fields of few values after the extension
     for (const Segment& s : segments) {
       if (s.label == "(label)") continue;
@@ -451,7 +448,6 @@ class Guesser {
     if (!extension_) doubts_.push_back("no field of short numbers repeats across calls: no extension (every call "
                                        "would be refused with error 20); set EXT_POS and EXT_LEN by hand");
     if (!time_) doubts_.push_back("no time of day was found on the call lines");
-    (void)calls;
   }
 
   // A marker's column only (the "/" of a date is part of the date).
@@ -995,19 +991,7 @@ CLI::App* AddLayoutGuessCommand(CLI::App& app, GuessOptions& options) {
 }
 
 int RunLayoutGuess(const GuessOptions& options, Output& out, Output& err) {
-  std::vector<std::string> lines;
-  {
-    const int fd = OpenInput(options.report);
-    LineReader reader(fd, options.report);
-    std::string_view line;
-    try {
-      while (reader.Next(&line)) lines.emplace_back(line);
-    } catch (...) {
-      if (fd > 2) ::close(fd);
-      throw;
-    }
-    if (fd > 2) ::close(fd);
-  }
+  const std::vector<std::string> lines = ReadReportLines(options.report);
   const std::string name = options.report == "-" ? "standard input" : options.report;
   const LayoutGuess guess = GuessLayout(lines, name);
   for (const std::string& d : guess.doubts) {

@@ -47,21 +47,35 @@ class Collector final : public HostSink {
 
 }  // namespace
 
+std::optional<CallLayout> StartedLayout(RejectExplainer::CallKind kind) {
+  switch (kind) {
+    case RejectExplainer::CallKind::kNormal: return CallLayout::kNormal;
+    case RejectExplainer::CallKind::kLocal: return CallLayout::kLocal;
+    case RejectExplainer::CallKind::kDuty: return CallLayout::kDuty;
+    case RejectExplainer::CallKind::kNone: break;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> ReadReportLines(const std::string& report, uint64_t last_line) {
+  std::vector<std::string> lines;
+  const int fd = OpenInput(report);
+  LineReader reader(fd, report);
+  std::string_view line;
+  try {
+    while (lines.size() < last_line && reader.Next(&line)) lines.emplace_back(line);
+  } catch (...) {
+    if (fd > 2) ::close(fd);
+    throw;
+  }
+  if (fd > 2) ::close(fd);
+  return lines;
+}
+
 ReportRun RunReport(const std::string& settings, const std::string& report, uint64_t last_line) {
   const std::string settings_bytes = ReadWholeFile(settings, "settings file");
   ReportRun run;
-  {
-    const int fd = OpenInput(report);
-    LineReader reader(fd, report);
-    std::string_view line;
-    try {
-      while (run.lines.size() < last_line && reader.Next(&line)) run.lines.emplace_back(line);
-    } catch (...) {
-      if (fd > 2) ::close(fd);
-      throw;
-    }
-    if (fd > 2) ::close(fd);
-  }
+  run.lines = ReadReportLines(report, last_line);
 
   const std::unique_ptr<Env> env = NewSystemEnv();
   LoadDriverSettings(*env, settings, run.settings);

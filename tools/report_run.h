@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/driver_settings.h"
+#include "tools/field_spans.h"
 #include "tools/host_session.h"
 #include "tools/reject_reasons.h"
 
@@ -34,6 +36,15 @@ struct ReportRun {
   std::vector<std::string> lines;  // report line k is lines[k - 1]
   std::vector<Stretch> stretches;  // in the order the driver settled them
 };
+
+// The layout of call a line starts (RejectExplainer::KindStartedBy);
+// nothing for a line that starts none.
+std::optional<CallLayout> StartedLayout(RejectExplainer::CallKind kind);
+
+// The lines of the report `report` ("-": standard input), at most
+// `last_line` of them, without their ends. Throws IoError.
+std::vector<std::string> ReadReportLines(const std::string& report,
+                                         uint64_t last_line = std::numeric_limits<uint64_t>::max());
 
 // Decodes the report `report` ("-": standard input) with the settings file
 // `settings`, reading at most `last_line` lines. Throws IoError when a file

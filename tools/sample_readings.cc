@@ -17,16 +17,6 @@ struct SampleCall {
   CallLayout layout;
 };
 
-std::optional<CallLayout> LayoutOf(RejectExplainer::CallKind kind) {
-  switch (kind) {
-    case RejectExplainer::CallKind::kNormal: return CallLayout::kNormal;
-    case RejectExplainer::CallKind::kLocal: return CallLayout::kLocal;
-    case RejectExplainer::CallKind::kDuty: return CallLayout::kDuty;
-    case RejectExplainer::CallKind::kNone: break;
-  }
-  return std::nullopt;
-}
-
 std::string_view LayoutHeading(CallLayout layout) {
   switch (layout) {
     case CallLayout::kNormal: return "calls";
@@ -38,10 +28,6 @@ std::string_view LayoutHeading(CallLayout layout) {
 
 bool IsBlankText(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c == ' '; });
-}
-
-bool IsDigitText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || c == ' '; });
 }
 
 void Pad(std::string& out, std::size_t start, std::size_t width) {
@@ -58,7 +44,7 @@ int WriteSampleReadings(const std::string& settings, const std::string& sample, 
   std::vector<SampleCall> calls;
   for (const Stretch& s : run.stretches) {
     if (s.lines.count() == 0 || (!s.is_record && s.reject_kind == RejectKind::kSkipped)) continue;
-    if (const auto layout = LayoutOf(reasons.KindStartedBy(run.lines[s.lines.first - 1]))) {
+    if (const auto layout = StartedLayout(reasons.KindStartedBy(run.lines[s.lines.first - 1]))) {
       calls.push_back({s.lines, *layout});
     }
   }
@@ -99,7 +85,7 @@ int WriteSampleReadings(const std::string& settings, const std::string& sample, 
         if (has_line) {
           ++read;
           blank += IsBlankText(text) ? 1u : 0u;
-          not_digits += span.digits && !IsDigitText(text) ? 1u : 0u;
+          not_digits += span.digits && !IsDigitsOrBlanks(text) ? 1u : 0u;
         }
         if (i >= shown) continue;
         const std::size_t cell = o.size();
