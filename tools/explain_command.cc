@@ -19,6 +19,8 @@ namespace {
 // How far from its column a marker's text is looked for when it is missing:
 // columns a few off are the common slip.
 constexpr int kShiftSearch = 3;
+// The widest part of a line shown, when no field lies further right.
+constexpr std::size_t kShownColumns = 400;
 
 struct Paint {
   bool on;
@@ -142,7 +144,9 @@ class Explainer {
   }
 
   void Ruler(std::string_view text, const std::vector<const FieldSpan*>& shown) {
-    std::size_t width = std::max<std::size_t>(text.size(), 10);
+    // A line without ends (a binary file) is cut: the ruler stops past the
+    // last field and at most kShownColumns.
+    std::size_t width = std::clamp<std::size_t>(text.size(), 10, kShownColumns);
     for (const FieldSpan* span : shown) width = std::max<std::size_t>(width, span->last_column());
     std::string& o = out_.buffer();
     o += paint_.Dim();
@@ -152,7 +156,7 @@ class Explainer {
     for (std::size_t c = 1; c <= width; ++c) o += static_cast<char>('0' + c % 10);
     o += paint_.Reset();
     o += "\n  ";
-    AppendReadable(o, text, text.size());
+    AppendReadable(o, text, width);
     o += "\n";
     // Under the text: [..] for a field, ^ for a marker's text, _ for a column
     // that must be blank.

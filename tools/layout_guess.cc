@@ -991,6 +991,10 @@ CLI::App* AddLayoutGuessCommand(CLI::App& app, GuessOptions& options) {
 }
 
 int RunLayoutGuess(const GuessOptions& options, Output& out, Output& err) {
+  if (!options.output.empty() && options.report != "-" &&
+      SameFile(IdentifyPath(options.output), IdentifyPath(options.report))) {
+    throw IoError("the output " + options.output + " is the report " + options.report + "; nothing was written");
+  }
   const std::vector<std::string> lines = ReadReportLines(options.report);
   const std::string name = options.report == "-" ? "standard input" : options.report;
   const LayoutGuess guess = GuessLayout(lines, name);
