@@ -198,6 +198,25 @@ TEST(SectionKeys, FindsTheKeysOfTheFirstSectionOfThatName) {
   }
 }
 
+TEST(TalvoSettings, SampleShowsReadingsAndFieldsBlankOnEveryCall) {
+  testing::ScratchDir dir;
+  const std::string settings = dir.Write("pbx.ini",
+                                         "[pbx]\nCHK1_POS=3\nCHK1_STR=/\nDAY_POS=1\nMONTH_POS=4\nYEAR_POS=7\n"
+                                         "TIMEHH_POS=10\nTIMEMM_POS=13\nEXT_POS=20\nEXT_LEN=3\n"
+                                         "NUM_POS=30\nNUM_LEN=10\nEXT_RANGE_ST=100\nEXT_RANGE_END=999\n");
+  const std::string sample = dir.Write("r.txt",
+                                       "DATE     TIME  EXT\n"
+                                       "15/03/26 07:58 201\n"
+                                       "15/03/26 0x:01 202\n");
+  const testing::RunResult r = testing::RunTool({"settings", settings, "--sample", sample, "--strict"});
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.out.find("sample: " + sample + ", 3 lines, 2 taken for calls\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("TIMEHH_POS 10-11        \"07\"                  \"0x\"\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning: NUM_POS 30-39 reads blanks on every one of the 2 calls of the sample\n"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("warning: TIMEHH_POS"), std::string::npos) << r.out;  // digits on one call
+}
+
 }  // namespace
 }  // namespace talvo::tool
 

@@ -323,6 +323,18 @@ std::optional<LocalDate> ParseIsoDay(std::string_view text) {
   return d;
 }
 
+std::unique_ptr<HostSession> OpenSession(Env& env, const std::string& settings, const std::string& settings_bytes,
+                                         LazyTempDir& temp) {
+  // The driver cuts a settings file name to 80 characters: a longer name is
+  // replaced by a copy of the file under a short one.
+  if (settings.size() <= kDriverNameLimit) return std::make_unique<HostSession>(env, settings);
+  const std::string copy = temp.get().Put("pbx.ini", settings_bytes);
+  if (copy.size() <= kDriverNameLimit) return std::make_unique<HostSession>(env, copy);
+  std::unique_ptr<HostSession> session;
+  RunInDirectory(temp.get().path(), [&] { session = std::make_unique<HostSession>(env, "pbx.ini"); });
+  return session;
+}
+
 namespace {
 
 // Prints each warning `talvo settings` has about the settings, once. Returns
@@ -362,34 +374,10 @@ TableChoice ReadTable(const DecodeOptions& options) {
   return table;
 }
 
-// A temporary folder, made the first time it is needed.
-class LazyTempDir {
- public:
-  TempDir& get() {
-    if (!dir_) dir_ = std::make_unique<TempDir>();
-    return *dir_;
-  }
-
- private:
-  std::unique_ptr<TempDir> dir_;
-};
-
 // A session on `env` with the settings loaded and the run started.
 std::unique_ptr<HostSession> StartSession(const DecodeOptions& options, Env& env, const std::string& settings_bytes,
                                           const TableChoice& table, LazyTempDir& temp) {
-  // The driver cuts a settings file name to 80 characters: a longer name is
-  // replaced by a copy of the file under a short one.
-  std::unique_ptr<HostSession> session;
-  if (options.settings.size() <= kDriverNameLimit) {
-    session = std::make_unique<HostSession>(env, options.settings);
-  } else {
-    const std::string copy = temp.get().Put("pbx.ini", settings_bytes);
-    if (copy.size() <= kDriverNameLimit) {
-      session = std::make_unique<HostSession>(env, copy);
-    } else {
-      RunInDirectory(temp.get().path(), [&] { session = std::make_unique<HostSession>(env, "pbx.ini"); });
-    }
-  }
+  std::unique_ptr<HostSession> session = OpenSession(env, options.settings, settings_bytes, temp);
   // The driver loads QUORCNVT.INT from the current directory when the run
   // starts, and never again during the run.
   if (!options.table.empty()) {

@@ -9,7 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
 #include "platform/env.h"
+#include "tools/files.h"
+#include "tools/host_session.h"
 #include "tools/output.h"
 #include "tools/record_rows.h"
 
@@ -46,6 +50,13 @@ inline constexpr uint64_t kReadableRejectLimit = 20;
 // The longest settings file name the driver takes; a longer name reaches it
 // through a copy of the file under a short name.
 inline constexpr std::size_t kDriverNameLimit = 80;
+
+// A session on `env` with the settings file `settings` (whose content is
+// `settings_bytes`) loaded. The driver takes names of at most
+// kDriverNameLimit characters: a longer one reaches it through a copy of the
+// file under a short name in `temp`. Throws IoError.
+std::unique_ptr<HostSession> OpenSession(Env& env, const std::string& settings, const std::string& settings_bytes,
+                                         LazyTempDir& temp);
 
 // Runs the decode; returns the exit code (0; 1 under strict; 2 when an input
 // could not be read to its end or the run was interrupted, and then no output

@@ -4,6 +4,7 @@
 #define TALVO_TOOLS_FILES_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,18 @@ class TempDir {
  private:
   std::string path_;
   std::vector<std::string> files_;
+};
+
+// A temporary directory made the first time it is needed.
+class LazyTempDir {
+ public:
+  TempDir& get() {
+    if (!dir_) dir_ = std::make_unique<TempDir>();
+    return *dir_;
+  }
+
+ private:
+  std::unique_ptr<TempDir> dir_;
 };
 
 }  // namespace talvo::tool

@@ -12,8 +12,11 @@
 #include "talvo/driver.h"
 #include "tools/collect_command.h"
 #include "tools/decode_command.h"
+#include "tools/explain_command.h"
+#include "tools/layout_guess.h"
 #include "tools/layouts_command.h"
 #include "tools/output.h"
+#include "tools/sample_readings.h"
 #include "tools/settings_report.h"
 #include "tools/table_command.h"
 
@@ -119,7 +122,16 @@ int Run(int argc, char** argv) {
   CLI::App* settings_cmd = app.add_subcommand("settings", "Show what the driver makes of a settings file");
   settings_cmd->add_option("file", settings_file, "Settings file")->required()->type_name("FILE");
   settings_cmd->add_flag("--strict", settings_strict, "Exit with 1 when there are warnings");
+  std::string settings_sample;
+  settings_cmd->add_option("--sample", settings_sample, "Also show what each key reads on this sample report")
+      ->type_name("REPORT");
   talvo::tool::AddLayoutOption(*settings_cmd, "file", settings_file);
+
+  talvo::tool::ExplainOptions explain;
+  CLI::App* explain_cmd = talvo::tool::AddExplainCommand(app, explain);
+
+  talvo::tool::GuessOptions guess;
+  CLI::App* guess_cmd = talvo::tool::AddLayoutGuessCommand(app, guess);
 
   std::string layout_name;
   CLI::App* layouts_show_cmd = nullptr;
@@ -149,12 +161,15 @@ int Run(int argc, char** argv) {
   if (collect_cmds.collect->parsed()) return talvo::tool::RunCollect(collect, err);
   if (collect_cmds.export_calls->parsed()) return talvo::tool::RunExport(export_options, out);
   if (collect_cmds.stats->parsed()) return talvo::tool::RunStats(stats_database, out);
+  if (guess_cmd->parsed()) return talvo::tool::RunLayoutGuess(guess, out, err);
+  if (explain_cmd->parsed()) return talvo::tool::RunExplain(explain, out);
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);
   if (dump_cmd->parsed()) return talvo::tool::RunTableDump(dump, out, err);
   if (layouts_show_cmd->parsed()) return talvo::tool::RunLayoutsShow(layout_name, out);
   if (layouts_cmd->parsed()) return talvo::tool::RunLayoutsList(out, err);
   if (settings_cmd->parsed()) {
-    const int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
+    int warnings = talvo::tool::WriteSettingsReport(settings_file, out);
+    if (!settings_sample.empty()) warnings += talvo::tool::WriteSampleReadings(settings_file, settings_sample, out);
     return settings_strict && warnings > 0 ? 1 : 0;
   }
   return 2;

@@ -49,10 +49,12 @@ class RejectExplainer {
   // columns 10-17".
   static std::string RowReason(const Reject& reject, const RejectExplanation& why);
 
- private:
   enum class CallKind { kNone, kNormal, kLocal, kDuty };
-  // The kind of call the stretch's first line starts, by the line-1 tests.
+  // The kind of call a line starts, by the line-1 tests, in the driver's
+  // order: a normal call, a local call, a duty call.
   CallKind KindStartedBy(std::string_view line) const;
+
+ private:
   // The first test of the line `number` of a call of `kind` that `text`
   // fails, as an explanation; reason empty when it passes them all.
   RejectExplanation FailedContinuation(CallKind kind, std::size_t number, std::string_view text) const;

@@ -1,0 +1,1020 @@
+#include "tools/layout_guess.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
+#include <set>
+#include <tuple>
+#include <utility>
+
+#include "tools/files.h"
+#include "tools/report_run.h"
+#include "tools/record_rows.h"
+
+namespace talvo::tool {
+namespace {
+
+// Share of call lines a marker must stand on, and a field be filled on, to
+// count as always there.
+constexpr double kAlways = 0.9;
+// Lines after a call line that can belong to it.
+constexpr std::size_t kMaxFollowing = 5;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsBlankLine(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\f'; });
+}
+char At(std::string_view line, std::size_t column) { return column >= 1 && column <= line.size() ? line[column - 1] : ' '; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+bool AllDigits(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsDigit); }
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Digits as a class, letters as a class, everything else as itself.
+std::string Mask(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = IsDigit(c) ? '9' : IsLetter(c) ? 'A' : c;
+  return out;
+}
+
+std::string Percent(std::size_t part, std::size_t whole) {
+  return std::to_string(whole == 0 ? 0 : (part * 100 + whole / 2) / whole) + " %";
+}
+
+// Where a line's first date (two or three groups of two digits joined by
+// "/", "." or "-") and first time of day ("HH:MM") stand: the columns of
+// their first separator, 0 when absent.
+struct Anchors {
+  std::size_t date = 0;
+  std::size_t time = 0;
+  std::string word;  // a word of three letters or more that opens the line
+};
+
+Anchors FindAnchors(std::string_view line) {
+  Anchors a;
+  for (std::size_t i = 2; i + 2 < line.size() + 1 && (a.date == 0 || a.time == 0); ++i) {
+    const char sep = line[i];
+    const bool two_before = IsDigit(line[i - 1]) && IsDigit(line[i - 2]) && (i < 3 || !IsDigit(line[i - 3]));
+    const bool two_after = i + 2 < line.size() && IsDigit(line[i + 1]) && IsDigit(line[i + 2]);
+    if (!two_before || !two_after) continue;
+    if (a.time == 0 && sep == ':') a.time = i + 1;
+    if (a.date == 0 && a.time == 0 && (sep == '/' || sep == '-' || sep == '.')) a.date = i + 1;
+  }
+  std::size_t n = 0;
+  while (n < line.size() && IsLetter(line[n])) ++n;
+  if (n >= 3 && (n == line.size() || line[n] == ' ')) a.word = Upper(line.substr(0, n));
+  return a;
+}
+
+// A field: columns first..last of line `line` of the call, with what each
+// sample line of that line of the call holds there.
+struct Segment {
+  unsigned line = 1;
+  unsigned first = 0, last = 0;
+  std::vector<std::string_view> values;  // raw, one per sample line (shorter past a line's end)
+  std::size_t present = 0;               // values not blank
+  std::string label;                     // the column title above it, upper case
+  unsigned width() const { return last - first + 1; }
+};
+
+std::vector<Segment> Segments(const std::vector<std::string_view>& lines, unsigned line_number) {
+  std::size_t width = 0;
+  for (std::string_view l : lines) width = std::max(width, l.size());
+  std::vector<std::size_t> filled(width + 2, 0);
+  for (std::string_view l : lines) {
+    for (std::size_t c = 0; c < l.size(); ++c) filled[c + 1] += l[c] != ' ' ? 1u : 0u;
+  }
+  std::vector<Segment> out;
+  for (std::size_t c = 1; c <= width; ++c) {
+    if (filled[c] == 0) continue;
+    Segment s;
+    s.line = line_number;
+    s.first = static_cast<unsigned>(c);
+    while (c + 1 <= width && filled[c + 1] > 0) ++c;
+    s.last = static_cast<unsigned>(c);
+    for (std::string_view l : lines) {
+      const std::string_view v = s.first <= l.size() ? l.substr(s.first - 1, s.width()) : std::string_view();
+      s.values.push_back(v);
+      s.present += Trim(v).empty() ? 0u : 1u;
+    }
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+// The most common mask of the segment's filled values, padded to its width,
+// and how many values have it.
+std::pair<std::string, std::size_t> ModalMask(const Segment& s) {
+  std::map<std::string, std::size_t> count;
+  for (std::string_view v : s.values) {
+    if (Trim(v).empty()) continue;
+    std::string m = Mask(v);
+    m.resize(s.width(), ' ');
+    ++count[m];
+  }
+  std::pair<std::string, std::size_t> best;
+  for (const auto& [m, n] : count) {
+    if (n > best.second) best = {m, n};
+  }
+  return best;
+}
+
+std::size_t Distinct(const Segment& s) {
+  std::set<std::string_view> seen;
+  for (std::string_view v : s.values) {
+    if (!Trim(v).empty()) seen.insert(Trim(v));
+  }
+  return seen.size();
+}
+
+// Column titles: what a label says the field under it is.
+enum class Title {
+  kNone, kExtension, kTrunkGroup, kTrunk, kNumber, kCaller, kRing, kPulses, kAccount, kOrigin, kDisa, kCode,
+  kPrivate, kDirection, kDuration, kTime, kDate, kIndex,
+};
+
+Title TitleOf(std::string_view label) {
+  struct Word {
+    std::string_view prefix;
+    Title title;
+  };
+  // Longer words first, where one starts another.
+  static constexpr Word kWords[] = {
+      {"DISA", Title::kDisa},         {"DIAL", Title::kNumber},     {"DUR", Title::kDuration},
+      {"DATE", Title::kDate},         {"DIR", Title::kDirection},   {"EXT", Title::kExtension},
+      {"STN", Title::kExtension},     {"STATION", Title::kExtension}, {"TG", Title::kTrunkGroup},
+      {"GRP", Title::kTrunkGroup},    {"TRUNK", Title::kTrunk},     {"TRK", Title::kTrunk},
+      {"CO", Title::kTrunk},          {"LINE", Title::kTrunk},      {"NUMBER", Title::kNumber},
+      {"CALLED", Title::kNumber},     {"DIGITS", Title::kNumber},   {"CALLER", Title::kCaller},
+      {"CLI", Title::kCaller},        {"ANI", Title::kCaller},      {"RING", Title::kRing},
+      {"MTR", Title::kPulses},        {"METER", Title::kPulses},    {"PULSE", Title::kPulses},
+      {"UNITS", Title::kPulses},      {"ACC", Title::kAccount},     {"ORIGIN", Title::kOrigin},
+      {"ORG", Title::kOrigin},        {"CD", Title::kCode},         {"CODE", Title::kCode},
+      {"COND", Title::kCode},         {"PRV", Title::kPrivate},     {"PRIV", Title::kPrivate},
+      {"P", Title::kPrivate},         {"D", Title::kDirection},     {"I/O", Title::kDirection},
+      {"TIME", Title::kTime},         {"START", Title::kTime},      {"SEQ", Title::kIndex},
+      {"NO", Title::kIndex},          {"REC", Title::kIndex},
+  };
+  for (const Word& w : kWords) {
+    const bool whole_only = w.prefix.size() <= 2;  // "P", "D", "CO", "TG": the whole word
+    if (whole_only ? label == w.prefix : label.starts_with(w.prefix)) return w.title;
+  }
+  return Title::kNone;
+}
+
+// One group of keys of the file, with the comment that gives its evidence.
+struct KeyGroup {
+  std::string comment;
+  std::vector<std::pair<std::string, std::string>> keys;
+};
+
+class Guesser {
+ public:
+  Guesser(const std::vector<std::string>& lines, const std::string& source) : lines_(lines), source_(source) {}
+
+  LayoutGuess Run() {
+    LayoutGuess out;
+    FindShapes();
+    if (main_.size() < 2) {
+      out.doubts.push_back(main_.empty() ? "no line holds a date or a time of day HH:MM: no call line to start from"
+                                         : "only one line holds a date and a time of day: too few to align");
+      return out;
+    }
+    out.placed = true;
+    FindTitles();
+    FindFollowingLines();
+    PlaceCallLines();
+    PlaceOtherKinds();
+    out.settings = Write();
+    out.doubts = doubts_;
+    return out;
+  }
+
+ private:
+  // Groups the lines that hold a time of day by the columns of their first
+  // date and time, and a word that opens them; the largest group holds the
+  // call lines.
+  void FindShapes() {
+    std::map<std::tuple<std::size_t, std::size_t, std::string>, std::vector<std::size_t>> groups;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      Anchors a = FindAnchors(lines_[i]);
+      if (a.time == 0) continue;
+      groups[{a.date, a.time, a.word}].push_back(i);
+    }
+    // Lines that open with the same word in most of a shape keep the word;
+    // a word that changes from line to line (a record type) is no word.
+    // Lines with a date before lines without one, then the most lines.
+    bool main_dated = false;
+    for (const auto& [key, members] : groups) {
+      const bool dated = std::get<0>(key) != 0;
+      if (std::make_pair(dated, members.size()) > std::make_pair(main_dated, main_.size())) {
+        main_ = members;
+        main_word_ = std::get<2>(key);
+        main_dated = dated;
+      }
+    }
+    for (const auto& [key, members] : groups) {
+      if (members == main_) continue;
+      const auto& [date, time, word] = key;
+      others_.push_back({word, members});
+      // A time alone (a ring time on a further line) starts nothing.
+      if (date == 0) continue;
+      for (std::size_t i : members) call_like_.insert(i);
+    }
+    for (std::size_t i : main_) call_like_.insert(i);
+  }
+
+  // A line repeated word for word, or mostly dashes: a heading or a ruler.
+  bool IsHeading(std::size_t i) {
+    if (headings_.empty()) {
+      std::map<std::string_view, std::size_t> count;
+      for (const std::string& l : lines_) ++count[l];
+      for (std::size_t k = 0; k < lines_.size(); ++k) {
+        const std::string_view l = Trim(lines_[k]);
+        const auto rule = std::count_if(l.begin(), l.end(), [](char c) { return c == '-' || c == '=' || c == '_' || c == '*'; });
+        const bool ruler = !l.empty() && static_cast<std::size_t>(rule) * 10 >= l.size() * 6;
+        headings_.push_back((count[lines_[k]] > 1 && !IsBlankLine(lines_[k])) || ruler);
+      }
+    }
+    return headings_[i];
+  }
+
+  // Column titles: the line before the first call line, or a repeated
+  // heading, whose words stand over the most fields; read later, per field.
+  void FindTitles() {
+    std::size_t best = 0;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      if (call_like_.count(i) != 0 || IsBlankLine(lines_[i])) continue;
+      if (i > main_.front() && !IsHeading(i)) continue;
+      std::size_t words = 0;
+      const std::string& l = lines_[i];
+      for (std::size_t c = 0; c < l.size(); ++c) words += IsLetter(l[c]) && (c == 0 || l[c - 1] == ' ') ? 1u : 0u;
+      if (words >= 3 && words > best) {
+        best = words;
+        titles_ = l;
+      }
+    }
+  }
+
+  // The word of the title line that starts within the segment's columns (or
+  // one before), upper case.
+  std::string TitleOver(const Segment& s) const {
+    if (s.line != 1 || titles_.empty()) return {};
+    for (std::size_t c = s.first > 1 ? s.first - 1 : 1; c <= s.last && c <= titles_.size(); ++c) {
+      const bool starts = IsLetter(titles_[c - 1]) && (c == 1 || titles_[c - 2] == ' ');
+      if (!starts) continue;
+      std::size_t e = c;
+      while (e < titles_.size() && titles_[e] != ' ') ++e;
+      return Upper(std::string_view(titles_).substr(c - 1, e - c + 1));
+    }
+    return {};
+  }
+
+  // The lines between one call line and the next that recur: lines 2.. of
+  // a call.
+  void FindFollowingLines() {
+    std::vector<std::vector<std::size_t>> tails;
+    for (std::size_t i : main_) {
+      std::vector<std::size_t> tail;
+      for (std::size_t j = i + 1; j < lines_.size() && tail.size() < kMaxFollowing; ++j) {
+        if (IsBlankLine(lines_[j]) || call_like_.count(j) != 0 || IsHeading(j)) break;
+        tail.push_back(j);
+      }
+      tails.push_back(std::move(tail));
+    }
+    std::size_t lines = 1;
+    for (std::size_t m = 1; m <= kMaxFollowing; ++m) {
+      const auto with = std::count_if(tails.begin(), tails.end(), [m](const auto& t) { return t.size() >= m; });
+      if (static_cast<std::size_t>(with) * 4 >= main_.size()) lines = m + 1;
+    }
+    following_.assign(lines - 1, {});
+    for (const auto& t : tails) {
+      for (std::size_t k = 0; k + 1 < lines && k < t.size(); ++k) following_[k].push_back(t[k]);
+    }
+    for (std::size_t k = 0; k < following_.size(); ++k) {
+      const std::size_t with = following_[k].size();
+      if (with < main_.size()) {
+        doubts_.push_back("line " + std::to_string(k + 2) + " of a call follows " + std::to_string(with) + " of " +
+                          std::to_string(main_.size()) + " call lines only: it is taken as part of the call where "
+                          "it shows its marker; a call without it is closed by the next call");
+      }
+    }
+  }
+
+  std::vector<std::string_view> LinesOf(const std::vector<std::size_t>& indices) const {
+    std::vector<std::string_view> out;
+    for (std::size_t i : indices) out.emplace_back(lines_[i]);
+    return out;
+  }
+
+  // Markers of one line of the call: the punctuation (line 1) or the text
+  // (further lines) that stands at the same column on nine in ten of them.
+  void Markers(const std::vector<std::string_view>& lines, unsigned line_number) {
+    std::size_t width = 0;
+    for (std::string_view l : lines) width = std::max(width, l.size());
+    const auto constant = [&](std::size_t c, bool letters) -> std::optional<char> {
+      std::map<char, std::size_t> count;
+      for (std::string_view l : lines) ++count[At(l, c)];
+      for (const auto& [ch, n] : count) {
+        const bool kind = letters ? (ch != ' ' && !IsDigit(ch)) : (ch != ' ' && !IsDigit(ch) && !IsLetter(ch));
+        if (kind && static_cast<double>(n) >= kAlways * static_cast<double>(lines.size())) return ch;
+      }
+      return std::nullopt;
+    };
+    KeyGroup g;
+    std::size_t used = 0;
+    if (line_number == 1) {
+      std::string words;
+      // Room is kept for a marker on each further line and for the opening word.
+      const std::size_t room = 6 - following_.size() - (main_word_.empty() ? 0 : 1);
+      for (std::size_t c = 1; c <= width && markers_ < room; ++c) {
+        const auto ch = constant(c, false);
+        if (!ch) continue;
+        ++markers_;
+        g.keys.push_back({"CHK" + std::to_string(markers_) + "_POS", std::to_string(c) + ";1"});
+        g.keys.push_back({"CHK" + std::to_string(markers_) + "_STR", *ch == '\'' ? "\"'\"" : std::string(1, *ch)});
+        words += (used++ > 0 ? ", \"" : "\"") + std::string(1, *ch) + "\" at " + std::to_string(c);
+      }
+      if (!main_word_.empty() && markers_ < 6) {
+        ++markers_;
+        g.keys.push_back({"CHK" + std::to_string(markers_) + "_POS", "1;1"});
+        g.keys.push_back({"CHK" + std::to_string(markers_) + "_STR", main_word_.substr(0, 10)});
+        words += ", \"" + main_word_ + "\" at 1";
+      }
+      // A column blank on every call line between the date and the time.
+      const Anchors a = FindAnchors(lines.front());
+      if (a.date != 0 && a.time > a.date) {
+        for (std::size_t c = a.date; c < a.time; ++c) {
+          const bool blank = std::all_of(lines.begin(), lines.end(), [c](std::string_view l) { return At(l, c) == ' '; });
+          if (!blank) continue;
+          ++blanks_;
+          g.keys.push_back({"SPC" + std::to_string(blanks_) + "_POS", std::to_string(c) + ";1"});
+          words += ", a blank at " + std::to_string(c);
+          break;
+        }
+      }
+      g.comment = "A call line: " + words + " on " + std::to_string(lines.size()) +
+                  " call lines, which headings and rulers lack (sure).";
+      if (used == 0) doubts_.push_back("no punctuation stands at the same column on the call lines: no marker");
+    } else {
+      // The longest run of one text (letters and punctuation) at fixed columns.
+      std::size_t best_first = 0, best_len = 0;
+      for (std::size_t c = 1; c <= width; ++c) {
+        std::size_t n = 0;
+        while (c + n <= width && constant(c + n, true) && n < 10) ++n;
+        if (n > best_len) {
+          best_first = c;
+          best_len = n;
+        }
+      }
+      if (best_len == 0 || markers_ >= 6) {
+        doubts_.push_back("line " + std::to_string(line_number) + " of a call shows no fixed text: it is not tested");
+        return;
+      }
+      std::string text;
+      for (std::size_t c = best_first; c < best_first + best_len; ++c) text += *constant(c, true);
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      ++markers_;
+      const std::string at = std::to_string(best_first) + ";" + std::to_string(line_number);
+      g.keys.push_back({"CHK" + std::to_string(markers_) + "_POS", at});
+      g.keys.push_back({"CHK" + std::to_string(markers_) + "_STR", "\"" + text + "\""});
+      if (best_first > 1 && blanks_ < 6 &&
+          std::all_of(lines.begin(), lines.end(), [](std::string_view l) { return At(l, 1) == ' '; })) {
+        ++blanks_;
+        g.keys.push_back({"SPC" + std::to_string(blanks_) + "_POS", "1;" + std::to_string(line_number)});
+      }
+      g.comment = "Line " + std::to_string(line_number) + " of a call: \"" + text + "\" at column " +
+                  std::to_string(best_first) + " on " + std::to_string(lines.size()) + " lines after a call line (" +
+                  (lines.size() == main_.size() ? "sure" : "likely") + ").";
+    }
+    groups_.push_back(std::move(g));
+  }
+
+  void PlaceCallLines() {
+    Markers(LinesOf(main_), 1);
+    for (std::size_t k = 0; k < following_.size(); ++k) Markers(LinesOf(following_[k]), static_cast<unsigned>(k + 2));
+    // Kept for the whole guess: the places found point into it.
+    std::vector<Segment>& segments = segments_;
+    segments = Segments(LinesOf(main_), 1);
+    for (std::size_t k = 0; k < following_.size(); ++k) {
+      std::vector<Segment> more = Segments(LinesOf(following_[k]), static_cast<unsigned>(k + 2));
+      segments.insert(segments.end(), more.begin(), more.end());
+    }
+    for (Segment& s : segments) s.label = TitleOver(s);
+    // Labels printed on the lines themselves ("ACCOUNT 4711"): a constant
+    // word names the field after it.
+    for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
+      Segment& word = segments[i];
+      Segment& next = segments[i + 1];
+      if (word.line != next.line || !next.label.empty() || Distinct(word) != 1 || word.present != word.values.size()) continue;
+      const std::string text = Upper(Trim(word.values.front()));
+      if (std::all_of(text.begin(), text.end(), IsLetter) && TitleOf(text) != Title::kNone) {
+        next.label = text;
+        word.label = "(label)";
+      }
+    }
+    std::vector<const Segment*> small_codes;  // short fields of few values after the extension
+    for (const Segment& s : segments) {
+      if (s.label == "(label)") continue;
+      if (PlaceTimed(s) || PlaceDigits(s, small_codes) || PlaceLetters(s)) continue;
+      if (IsMarkerOnly(s)) continue;
+      Unplaced(s);
+    }
+    // Trunk group and trunk: two such fields are group then trunk; one is the trunk.
+    if (!small_codes.empty()) {
+      const bool pair = small_codes.size() >= 2;
+      for (std::size_t i = 0; i < small_codes.size() && i < 2; ++i) {
+        const Segment& s = *small_codes[i];
+        const bool group = pair && i == 0;
+        AddField(group ? "ALUMA" : "OREK", s, std::string("the ") + (group ? "trunk group" : "trunk") + ": " +
+                 std::to_string(Distinct(s)) + " distinct short numbers" + LabelNote(s), s.label.empty() ? "a guess" : "likely");
+      }
+      for (std::size_t i = 2; i < small_codes.size(); ++i) Unplaced(*small_codes[i]);
+    }
+    if (!extension_) doubts_.push_back("no field of short numbers repeats across calls: no extension (every call "
+                                       "would be refused with error 20); set EXT_POS and EXT_LEN by hand");
+    if (!time_) doubts_.push_back("no time of day was found on the call lines");
+  }
+
+  // A marker's column only (the "/" of a date is part of the date).
+  bool IsMarkerOnly(const Segment& s) const {
+    const auto [mask, n] = ModalMask(s);
+    return Trim(mask).size() == 1 && !IsDigit(Trim(mask)[0]) && !IsLetter(Trim(mask)[0]);
+  }
+
+  std::string LabelNote(const Segment& s) const {
+    return s.label.empty() ? std::string() : ", under the title \"" + s.label + "\"";
+  }
+
+  // Dates, times of day, durations and ring times, by their punctuation.
+  bool PlaceTimed(const Segment& s) {
+    const auto [mask, n] = ModalMask(s);
+    if (n * 10 < s.present * 8) return false;
+    const std::string at_line = ";" + std::to_string(s.line);
+    const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    // A date: DD/MM/YY, MM/DD/YY, YY-MM-DD, or day and month alone.
+    for (const char sep : {'/', '-', '.'}) {
+      const std::string three = std::string("99") + sep + "99" + sep + "99";
+      const std::string two = std::string("99") + sep + "99";
+      std::size_t at = mask.find(three);
+      const bool has_year = at != std::string::npos;
+      if (!has_year) at = mask.find(two);
+      if (at == std::string::npos || date_ || (!has_year && mask.find(':') != std::string::npos)) continue;
+      if (!has_year && (at + 5 < mask.size() && mask[at + 5] != ' ')) continue;
+      PlaceDate(s, at, has_year, sep);
+      return true;
+    }
+    const std::size_t colon = mask.find("99:99");
+    const std::size_t tick = mask.find("9'99");
+    if (colon == std::string::npos && tick != std::string::npos && !ring_) {
+      ring_ = true;
+      // M'SS: a ring time.
+      Add("Ring time M'SS in columns " + col(tick) + "-" + col(tick + 3) + ", filled on " + Percent(s.present, s.values.size()) +
+              " of the calls" + LabelNote(s) + " (likely).",
+          {{"RINGMM_POS", col(tick)}, {"RINGMM_LEN", "1"}, {"RINGSS_POS", col(tick + 2) + at_line}, {"RINGSS_LEN", "2"}});
+      return true;
+    }
+    if (colon == std::string::npos) return false;
+    const bool seconds = mask.compare(colon + 5, 3, ":99") == 0;
+    const bool tick_seconds = mask.compare(colon + 5, 3, "'99") == 0;
+    const std::size_t after = colon + (seconds || tick_seconds ? 8 : 5);
+    const std::size_t am_pm = mask.find("AA", after);
+    const bool twelve = am_pm != std::string::npos && am_pm <= after + 1;
+    const bool always = static_cast<double>(s.present) >= kAlways * static_cast<double>(s.values.size());
+    const Title title = TitleOf(s.label);
+    if (!time_ && always && !tick_seconds && title != Title::kDuration && title != Title::kRing) {
+      time_ = &s;
+      time_colon_ = colon;
+      time_seconds_ = seconds;
+      time_twelve_ = twelve ? am_pm : std::string::npos;
+      // Its place in the file; written once the duration is known: start or end.
+      time_group_ = groups_.size();
+      groups_.emplace_back();
+      return true;
+    }
+    if (!duration_ && (always || title == Title::kDuration) && title != Title::kRing) {
+      duration_ = &s;
+      const std::string what = tick_seconds ? "HH:MM'SS" : seconds ? "HH:MM:SS" : "MM:SS";
+      std::vector<std::pair<std::string, std::string>> keys;
+      if (seconds || tick_seconds) {
+        keys = {{"LENHH_POS", col(colon)}, {"LENMM_POS", col(colon + 3) + at_line}, {"LENMM_LEN", "2"},
+                {"LENSS_POS", col(colon + 6)}, {"LENSS_LEN", "2"}};
+      } else {
+        keys = {{"LENMM_POS", col(colon) + at_line}, {"LENMM_LEN", "2"}, {"LENSS_POS", col(colon + 3)}, {"LENSS_LEN", "2"}};
+      }
+      duration_offset_ = colon;
+      duration_seconds_ = seconds || tick_seconds;
+      Add("Duration " + what + " in columns " + col(colon) + "-" + col(after - 1) + ", the second time on " +
+              Percent(s.present, s.values.size()) + " of the calls" + LabelNote(s) + " (" +
+              (title == Title::kDuration ? "sure" : "likely") + ").",
+          std::move(keys));
+      return true;
+    }
+    if (!ring_ && duration_) {
+      ring_ = true;
+      Add("Ring time MM:SS in columns " + col(colon) + "-" + col(colon + 4) + ", filled on " +
+              Percent(s.present, s.values.size()) + " of the calls" + LabelNote(s) + " (" +
+              (title == Title::kRing ? "likely" : "a guess") + ").",
+          {{"RINGMM_POS", col(colon)}, {"RINGMM_LEN", "2"}, {"RINGSS_POS", col(colon + 3) + at_line}, {"RINGSS_LEN", "2"}});
+      return true;
+    }
+    return false;
+  }
+
+  void PlaceDate(const Segment& s, std::size_t at, bool has_year, char sep) {
+    date_ = true;
+    // Which part can be the month: the one never above 12.
+    std::size_t parts = has_year ? 3 : 2;
+    std::vector<int> high(parts, 0);
+    for (std::string_view v : s.values) {
+      if (v.size() < at + parts * 3 - 1) continue;
+      for (std::size_t p = 0; p < parts; ++p) {
+        const std::string_view d = v.substr(at + p * 3, 2);
+        if (AllDigits(d)) high[p] = std::max(high[p], std::stoi(std::string(d)));
+      }
+    }
+    std::size_t day = 0, month = 1, year = 2;  // DD/MM/YY
+    std::string order = "DD/MM/YY";
+    std::string why = "the first part runs past 12";
+    if (has_year && sep == '-' && high[0] <= 99 && high[2] <= 31 && high[0] > 31) {
+      day = 2, month = 1, year = 0, order = "YY-MM-DD", why = "the first part runs past 31";
+    } else if (high[1] > 12 && high[0] <= 12) {
+      day = 1, month = 0, year = 2, order = "MM/DD/YY", why = "the second part runs past 12";
+      month_first_ = true;
+    } else if (high[0] <= 12) {
+      why = "no part runs past 12: day first is a guess";
+    }
+    if (!has_year) order = order.substr(0, 5);
+    for (char& c : order) c = c == '/' ? sep : c;
+    const auto col = [&](std::size_t p) { return std::to_string(s.first + at + p * 3); };
+    std::vector<std::pair<std::string, std::string>> keys = {{"DAY_POS", col(day)}, {"MONTH_POS", col(month) + ";" + std::to_string(s.line)}};
+    if (has_year) keys.push_back({"YEAR_POS", col(year)});
+    const bool sure = why.find("guess") == std::string::npos;
+    Add("Date " + order + " in columns " + std::to_string(s.first + at) + "-" +
+            std::to_string(s.first + at + parts * 3 - 2) + ": " + why +
+            (has_year ? "" : "; no year is printed, so it comes from the day of decoding") + " (" +
+            (sure ? "sure" : "a guess") + ").",
+        std::move(keys));
+    if (!sure) doubts_.push_back("date order " + order + " is a guess: no day past 12 in the sample");
+  }
+
+  // Short numbers that repeat (the extension), numbers that count up (the
+  // index), long digit runs (numbers dialled and calling), sparse numbers
+  // (pulses, account, originating extension) and short codes.
+  bool PlaceDigits(const Segment& s, std::vector<const Segment*>& small_codes) {
+    std::size_t digits = 0, longest = 0, right_aligned = 0, prefixed = 0;
+    std::map<std::string, std::size_t> prefixes;  // text before the digits of a number field
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      if (AllDigits(t)) {
+        ++digits;
+        longest = std::max(longest, t.size());
+        right_aligned += v.size() == s.width() && v.back() != ' ' ? 1u : 0u;
+      } else {
+        std::size_t d = 0;
+        while (d < t.size() && !IsDigit(t[d])) ++d;
+        if (d < t.size() && d > 0 && d <= 3 && AllDigits(t.substr(d))) {
+          ++prefixed;
+          ++prefixes[std::string(t.substr(0, d))];
+          longest = std::max(longest, t.size() - d);
+        }
+      }
+    }
+    if (s.present == 0 || (digits + prefixed) * 10 < s.present * 8) return false;
+    // Texts of several kinds before the digits ("DN2001", "T00100100") make
+    // no number field: one kind ("<I>", a line's mark) may stand before one.
+    const bool number_like = digits >= prefixed || prefixes.size() == 1;
+    const Title title = TitleOf(s.label);
+    const double filled = static_cast<double>(s.present) / static_cast<double>(s.values.size());
+    const std::string share = Percent(s.present, s.values.size());
+    const std::string cols = std::to_string(s.first) + "-" + std::to_string(s.last);
+
+    if (number_like &&
+        (title == Title::kNumber || title == Title::kCaller || (longest >= 7 && title == Title::kNone))) {
+      const bool caller = title == Title::kCaller || (title == Title::kNone && number_);
+      if (caller ? caller_ : number_) return false;
+      (caller ? caller_ : number_) = true;
+      AddField(caller ? "CLI" : "NUM", s, std::string(caller ? "the caller's number" : "the number dialled") +
+                   ": digit runs of up to " + std::to_string(longest) + ", filled on " + share + LabelNote(s),
+               title != Title::kNone ? "likely" : "a guess");
+      // A text before the digits on some calls: the incoming marker.
+      for (const auto& [prefix, n] : prefixes) {
+        if (n >= 2 && prefix.find('I') != std::string::npos && incoming_.empty()) {
+          incoming_ = prefix;
+          Add("Incoming calls: \"" + prefix + "\" opens the number on " + std::to_string(n) + " calls (likely).",
+              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(s.first) + ";" + std::to_string(s.line)},
+               {"IN_CHK1_STR", prefix}});
+        }
+      }
+      return true;
+    }
+    if (prefixed * 2 > digits) return false;
+    // Numbers that count up by one from call to call.
+    std::size_t steps = 0;
+    long prev = -1;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (!AllDigits(t) || t.size() > 9) continue;
+      const long n = std::stol(std::string(t));
+      steps += prev >= 0 && n == prev + 1 ? 1u : 0u;
+      prev = n;
+    }
+    // A running number counts up and so never repeats.
+    const bool counts_up = title == Title::kNone && steps * 10 >= s.values.size() * 7 && Distinct(s) * 10 >= s.present * 9;
+    if ((title == Title::kIndex || counts_up) && !index_ && filled >= kAlways) {
+      index_ = true;
+      AddField("INDEX", s, "the call's running number: it counts up by one on " + std::to_string(steps) + " of " +
+                   std::to_string(s.values.size()) + " calls" + LabelNote(s), "likely");
+      return true;
+    }
+    const std::size_t distinct = Distinct(s);
+    if (title == Title::kPulses || (title == Title::kNone && right_aligned * 2 >= digits && extension_ && filled < kAlways &&
+                                    !pulses_ && longest <= 6)) {
+      if (pulses_) return false;
+      pulses_ = true;
+      AddField("PULSES", s, "metering pulses: right-aligned numbers, filled on " + share + LabelNote(s),
+               title == Title::kPulses ? "likely" : "a guess");
+      return true;
+    }
+    // The extension stands on a line every call has.
+    const bool every_call = s.line == 1 || following_[s.line - 2].size() == main_.size();
+    if (!extension_ && every_call && (title == Title::kExtension || (title == Title::kNone && filled >= kAlways && longest <= 6 &&
+                                                       distinct >= 3 && distinct * 10 < s.present * 9))) {
+      extension_ = &s;
+      std::vector<long> values;
+      for (std::string_view v : s.values) {
+        const std::string_view t = Trim(v);
+        if (AllDigits(t) && t.size() <= 8) values.push_back(std::stol(std::string(t)));
+      }
+      std::sort(values.begin(), values.end());
+      // The range of the widths most extensions have: a stray value of another width is not one.
+      std::map<std::size_t, std::size_t> widths;
+      for (long v : values) ++widths[std::to_string(v).size()];
+      std::size_t modal = 0;
+      for (const auto& [w, n] : widths) modal = n > widths[modal] ? w : modal;
+      long low = 0, high = 0;
+      bool any = false;
+      for (long v : values) {
+        if (std::to_string(v).size() != modal) continue;
+        low = any ? std::min(low, v) : v;
+        high = any ? std::max(high, v) : v;
+        any = true;
+      }
+      Add("The extension, columns " + cols + ": short numbers that repeat (" + std::to_string(distinct) + " distinct on " +
+              std::to_string(s.present) + " calls)" + LabelNote(s) + " (" + (title == Title::kExtension ? "sure" : "likely") +
+              "). The range is what the sample shows, " + std::to_string(low) + ".." + std::to_string(high) +
+              ": widen it to every extension of the site, and never leave EXT_RANGE_ST at 0 when the field can hold a "
+              "trunk number.",
+          {{"EXT_POS", std::to_string(s.first) + ";" + std::to_string(s.line)}, {"EXT_LEN", std::to_string(s.width())},
+           {"EXT_RANGE_ST", std::to_string(low)}, {"EXT_RANGE_END", std::to_string(high)}});
+      extension_low_ = low;
+      extension_high_ = high;
+      doubts_.push_back("extension range " + std::to_string(low) + ".." + std::to_string(high) +
+                        " is the sample's: check it against the site's numbering plan");
+      return true;
+    }
+    if (title == Title::kOrigin || (title == Title::kNone && extension_ && filled < kAlways && !origin_ &&
+                                    longest == extension_->width() && InExtensionRange(s))) {
+      if (origin_) return false;
+      origin_ = true;
+      AddField("ORG_EXT", s, "the originating extension: numbers of the extensions' range on " + share + " of the calls" +
+                   LabelNote(s), title == Title::kOrigin ? "likely" : "a guess");
+      return true;
+    }
+    if (title == Title::kAccount || (title == Title::kNone && extension_ && filled < kAlways && !account_ && longest >= 4)) {
+      if (account_) return false;
+      account_ = true;
+      AddField("ACCOUNT", s, "an account code: numbers on " + share + " of the calls" + LabelNote(s),
+               title == Title::kAccount ? "likely" : "a guess");
+      return true;
+    }
+    if (extension_ && (title == Title::kTrunk || title == Title::kTrunkGroup ||
+                       (title == Title::kNone && longest <= 4 && distinct <= 16))) {
+      small_codes.push_back(&s);
+      return true;
+    }
+    return false;
+  }
+
+  bool InExtensionRange(const Segment& s) const {
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      if (!AllDigits(t) || t.size() > 8) return false;
+      const long n = std::stol(std::string(t));
+      if (n < extension_low_ || n > extension_high_) return false;
+    }
+    return true;
+  }
+
+  // One to three letters of few values: the direction, the private-call
+  // mark, the DISA mark, a condition code.
+  bool PlaceLetters(const Segment& s) {
+    if (s.width() > 3 || s.present == 0) return false;
+    std::map<std::string, std::size_t> values;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      if (!std::all_of(t.begin(), t.end(), IsLetter)) return false;
+      ++values[std::string(t)];
+    }
+    const Title title = TitleOf(s.label);
+    const std::string at = std::to_string(s.first) + ";" + std::to_string(s.line);
+    const std::string share = Percent(s.present, s.values.size());
+    // AM or PM just after the time of day: a 12-hour time.
+    const bool am_pm = std::all_of(values.begin(), values.end(), [](const auto& v) { return v.first == "AM" || v.first == "PM"; });
+    if (am_pm && time_ != nullptr && time_twelve_ == std::string::npos && s.line == time_->line &&
+        s.first <= time_->first + time_colon_ + (time_seconds_ ? 9 : 6)) {
+      time_twelve_ = s.first - time_->first;
+      return true;
+    }
+    if (values.size() >= 2 && values.size() <= 3 && incoming_.empty()) {
+      for (const auto& [v, n] : values) {
+        if (v == "I" || v == "IN" || v == "INC") {
+          incoming_ = v;
+          Add("Incoming calls: column " + std::to_string(s.first) + " holds " + std::to_string(values.size()) +
+                  " values that split the calls; \"" + v + "\" on " + std::to_string(n) + LabelNote(s) + " (likely).",
+              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", at}, {"IN_CHK1_STR", v}});
+          return true;
+        }
+      }
+    }
+    if (values.size() != 1 && title != Title::kCode) return false;
+    const std::string& only = values.begin()->first;
+    if (values.size() == 1 && (title == Title::kPrivate || (title == Title::kNone && only == "P")) && !private_) {
+      private_ = true;
+      Add("Private calls: \"" + only + "\" at column " + std::to_string(s.first) + " on " + share + " of the calls" +
+              LabelNote(s) + " (a guess).",
+          {{"PRV_CALLS", "Y"}, {"PRV_CHK1_POS", at}, {"PRV_CHK1_STR", only}});
+      doubts_.push_back("column " + std::to_string(s.first) + " (\"" + only + "\") is taken for the private-call mark");
+      return true;
+    }
+    if (values.size() == 1 && only == "Y" && (title == Title::kDisa || title == Title::kNone) && !disa_) {
+      disa_ = true;
+      AddField("DISA", s, "\"Y\" on " + share + " of the calls: direct inward system access" + LabelNote(s), "a guess");
+      return true;
+    }
+    if (title == Title::kCode && !code_) {
+      code_ = true;
+      AddField("TCODE", s, "a condition code of letters on " + share + " of the calls" + LabelNote(s), "likely");
+      return true;
+    }
+    return false;
+  }
+
+  // Local-call and duty-call lines: other shapes opened by a word that says so.
+  void PlaceOtherKinds() {
+    for (const auto& [word, members] : others_) {
+      const bool local = word.starts_with("LOC") || word.starts_with("INT");
+      const bool duty = word.starts_with("DUTY") || word.starts_with("SERV") || word.starts_with("SVC");
+      if (word.empty() || members.size() < 2 || (!local && !duty)) {
+        doubts_.push_back(std::to_string(members.size()) + " lines of another shape (" +
+                          (word.empty() ? "first at line " + std::to_string(members.front() + 1) : "\"" + word + "\"") +
+                          ") are not placed: they start no call with these settings");
+        continue;
+      }
+      const std::string prefix = local ? "LCL_" : "DC_";
+      std::vector<Segment> segments = Segments(LinesOf(members), 1);
+      KeyGroup g;
+      g.comment = std::string(local ? "Local calls" : "Duty calls") + ": " + std::to_string(members.size()) +
+                  " lines open with \"" + word + "\" and hold a date and a time (a guess from the word).";
+      g.keys.push_back({local ? "LOCAL_CALLS" : "DUTY_CALL", "Y"});
+      g.keys.push_back({prefix + "CHK1_POS", "1;1"});
+      g.keys.push_back({prefix + "CHK1_STR", word.substr(0, 10)});
+      std::size_t numbers = 0;
+      for (const Segment& s : segments) {
+        const auto [mask, n] = ModalMask(s);
+        const std::size_t date = mask.find("99/99/99") != std::string::npos ? mask.find("99/99/99") : mask.find("99.99.99");
+        const std::size_t time = mask.find("99:99");
+        const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+        if (date != std::string::npos) {
+          // In the order of the call lines' date.
+          g.keys.push_back({prefix + "DAY_POS", col(month_first_ ? date + 3 : date)});
+          g.keys.push_back({prefix + "MONTH_POS", col(month_first_ ? date : date + 3) + ";1"});
+          g.keys.push_back({prefix + "YEAR_POS", col(date + 6)});
+        } else if (time != std::string::npos) {
+          g.keys.push_back({prefix + "TIMEHH_POS", col(time) + ";1"});
+          g.keys.push_back({prefix + "TIMEMM_POS", col(time + 3)});
+        } else if (AllDigits(Trim(mask.substr(0, s.width()))) || Trim(mask).find_first_not_of('9') == std::string_view::npos) {
+          ++numbers;
+          if (numbers == 1) {
+            g.keys.push_back({prefix + (local ? "ORG_POS" : "EXT_POS"), std::to_string(s.first) + ";1"});
+            g.keys.push_back({prefix + (local ? "ORG_LEN" : "EXT_LEN"), std::to_string(s.width())});
+          } else if (numbers == 2 && local) {
+            g.keys.push_back({"LCL_TER_POS", std::to_string(s.first) + ";1"});
+            g.keys.push_back({"LCL_TER_LEN", std::to_string(s.width())});
+          } else if (numbers == 2) {
+            for (unsigned c = 0; c < s.width() && c < 4; ++c) {
+              g.keys.push_back({"DC_TRN_D" + std::to_string(c + 1), std::to_string(s.first + c) + ";1"});
+            }
+          }
+        }
+      }
+      groups_.push_back(std::move(g));
+      doubts_.push_back(std::string(local ? "local" : "duty") + " calls are taken from the word \"" + word + "\"");
+    }
+  }
+
+  // Start or end of the call: a report printed as calls end runs in the
+  // order of their ends. When the printed times run in order and the times
+  // plus durations do not, the time printed is the end.
+  bool TimeIsEnd() const {
+    if (duration_ == nullptr || time_ == nullptr) return false;
+    const auto seconds = [](std::string_view v, std::size_t colon, bool with_seconds) -> long {
+      if (v.size() < colon + 5) return -1;
+      const std::string_view h = v.substr(colon, 2), m = v.substr(colon + 3, 2);
+      if (!AllDigits(h) || !AllDigits(m)) return -1;
+      long s = std::stol(std::string(h)) * 3600 + std::stol(std::string(m)) * 60;
+      if (with_seconds && v.size() >= colon + 8 && AllDigits(v.substr(colon + 6, 2))) s += std::stol(std::string(v.substr(colon + 6, 2)));
+      return s;
+    };
+    std::size_t end_breaks = 0, start_breaks = 0;
+    long prev_time = -1, prev_end = -1;
+    for (std::size_t i = 0; i < time_->values.size(); ++i) {
+      const long t = seconds(time_->values[i], time_colon_, time_seconds_);
+      const long d = seconds(duration_->values[i], duration_offset_, duration_seconds_);
+      if (t < 0 || d < 0) continue;
+      // Over midnight, both run on into the next day.
+      const long day = prev_time >= 0 && t + 12 * 3600 < prev_time ? 86400 : 0;
+      end_breaks += prev_time >= 0 && t + day < prev_time ? 1u : 0u;
+      start_breaks += prev_end >= 0 && t + day + d / 60 * 60 < prev_end - 59 ? 1u : 0u;
+      prev_time = t;
+      prev_end = t + d / 60 * 60;
+      if (day != 0) prev_time = t, prev_end = t + d / 60 * 60;
+    }
+    return end_breaks < start_breaks;
+  }
+
+  void WriteTime() {
+    if (time_ == nullptr) return;
+    const Segment& s = *time_;
+    const bool end = TimeIsEnd();
+    const std::string stem = end ? "END" : "TIME";
+    const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    std::vector<std::pair<std::string, std::string>> keys = {{stem + "HH_POS", col(time_colon_) + ";" + std::to_string(s.line)},
+                                                             {stem + "MM_POS", col(time_colon_ + 3)}};
+    if (time_seconds_) keys.push_back({stem + "SS_POS", col(time_colon_ + 6)});
+    if (time_twelve_ != std::string::npos) keys.push_back({"AMPM_POS", col(time_twelve_)});
+    const std::string what = std::string(time_seconds_ ? "HH:MM:SS" : "HH:MM") +
+                             (time_twelve_ != std::string::npos ? " and AM/PM" : "");
+    std::string why = end ? "the printed times run in order and the times plus durations do not, as in a report "
+                            "printed when each call ends: the time is the end of the call (likely)"
+                          : "the start of the call (" + std::string(duration_ ? "likely; if the report prints the "
+                            "end of the call, write ENDHH_POS and ENDMM_POS instead" : "likely") + ")";
+    groups_[time_group_] = KeyGroup{"Time of day " + what + " in columns " + col(time_colon_) + "-" + col(time_colon_ + (time_seconds_ ? 7 : 4)) +
+            ", on every call line: " + why + ".",
+        std::move(keys)};
+    if (!end && duration_) doubts_.push_back("the time of day is taken as the start of the call");
+  }
+
+  void Add(std::string comment, std::vector<std::pair<std::string, std::string>> keys) {
+    groups_.push_back({std::move(comment), std::move(keys)});
+  }
+
+  void AddField(const std::string& stem, const Segment& s, const std::string& what, const std::string& confidence) {
+    std::string text = what;
+    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    Add(text + ", columns " + std::to_string(s.first) + "-" + std::to_string(s.last) + " of line " +
+            std::to_string(s.line) + " (" + confidence + ").",
+        {{stem + "_POS", std::to_string(s.first) + ";" + std::to_string(s.line)}, {stem + "_LEN", std::to_string(s.width())}});
+  }
+
+  void Unplaced(const Segment& s) {
+    std::string sample;
+    std::size_t shown = 0;
+    std::set<std::string_view> seen;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty() || !seen.insert(t).second || shown == 3) continue;
+      sample += (shown++ > 0 ? ", \"" : "\"");
+      AppendReadable(sample, t, 20);
+      sample += "\"";
+    }
+    unplaced_.push_back("line " + std::to_string(s.line) + ", columns " + std::to_string(s.first) + "-" +
+                        std::to_string(s.last) + (s.label.empty() ? "" : " (\"" + s.label + "\")") + ": " + sample +
+                        ", filled on " + Percent(s.present, s.values.size()) + " of the calls");
+  }
+
+  std::string Write() {
+    WriteTime();
+    std::string o;
+    o += "; Settings guessed by talvo layout guess from " + source_ + " (" + std::to_string(lines_.size()) +
+         " lines, " + std::to_string(main_.size()) + " call lines).\n";
+    o += "; Every key below says what it was found from and how sure the guess is.\n";
+    o += "; Check them with: talvo explain --settings THIS-FILE " + source_ + "\n";
+    o += "; A call spans " + std::to_string(following_.size() + 1) + (following_.empty() ? " line.\n" : " lines.\n");
+    o += "\n[pbx]\n";
+    // Markers first, then the fields in the order found.
+    for (const KeyGroup& g : groups_) {
+      o += "\n";
+      std::string_view rest = g.comment;
+      while (!rest.empty()) {
+        std::size_t cut = rest.size() <= 76 ? rest.size() : rest.rfind(' ', 76);
+        if (cut == std::string_view::npos || cut == 0) cut = std::min<std::size_t>(rest.size(), 76);
+        o += "; ";
+        o.append(rest.substr(0, cut));
+        o += "\n";
+        rest.remove_prefix(cut);
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+      }
+      for (const auto& [key, value] : g.keys) o += key + "=" + value + "\n";
+    }
+    if (!unplaced_.empty()) {
+      o += "\n; Not placed: columns that hold something this guess could not name.\n";
+      for (const std::string& u : unplaced_) {
+        o += ";   ";
+        o += u;
+        o += "\n";
+        doubts_.push_back("not placed: " + u);
+      }
+    }
+    return o;
+  }
+
+  const std::vector<std::string>& lines_;
+  std::string source_;
+  std::vector<std::size_t> main_;  // the call lines (line 1 of each call), 0-based
+  std::string main_word_;
+  std::vector<std::pair<std::string, std::vector<std::size_t>>> others_;
+  std::set<std::size_t> call_like_;
+  std::vector<bool> headings_;
+  std::string titles_;
+  std::vector<std::vector<std::size_t>> following_;  // lines 2.. of calls, per line of the call
+  std::vector<Segment> segments_;
+  std::vector<KeyGroup> groups_;
+  std::vector<std::string> unplaced_;
+  std::vector<std::string> doubts_;
+  std::size_t markers_ = 0, blanks_ = 0;
+  const Segment* time_ = nullptr;
+  std::size_t time_group_ = 0, time_colon_ = 0, time_twelve_ = std::string::npos;
+  bool time_seconds_ = false;
+  const Segment* duration_ = nullptr;
+  std::size_t duration_offset_ = 0;
+  bool duration_seconds_ = false;
+  const Segment* extension_ = nullptr;
+  long extension_low_ = 0, extension_high_ = 0;
+  bool month_first_ = false;
+  bool date_ = false, ring_ = false, number_ = false, caller_ = false, index_ = false, pulses_ = false;
+  bool origin_ = false, account_ = false, private_ = false, disa_ = false, code_ = false;
+  std::string incoming_;
+};
+
+}  // namespace
+
+LayoutGuess GuessLayout(const std::vector<std::string>& lines, const std::string& source) {
+  return Guesser(lines, source).Run();
+}
+
+CLI::App* AddLayoutGuessCommand(CLI::App& app, GuessOptions& options) {
+  CLI::App* layout = app.add_subcommand("layout", "Work out a PBX layout");
+  layout->require_subcommand(1);
+  CLI::App* guess = layout->add_subcommand("guess", "Propose a settings file from a sample report alone");
+  guess->add_option("report", options.report, "Sample report; - for standard input")->required()->type_name("REPORT");
+  guess->add_option("-o,--output", options.output, "Write the settings here instead of standard output")
+      ->type_name("FILE");
+  return guess;
+}
+
+int RunLayoutGuess(const GuessOptions& options, Output& out, Output& err) {
+  if (!options.output.empty() && options.report != "-" &&
+      SameFile(IdentifyPath(options.output), IdentifyPath(options.report))) {
+    throw IoError("the output " + options.output + " is the report " + options.report + "; nothing was written");
+  }
+  const std::vector<std::string> lines = ReadReportLines(options.report);
+  const std::string name = options.report == "-" ? "standard input" : options.report;
+  const LayoutGuess guess = GuessLayout(lines, name);
+  for (const std::string& d : guess.doubts) {
+    err.Write("talvo: layout guess: " + name + ": " + d + "\n");
+    err.EndRow();
+  }
+  if (!guess.placed) {
+    err.Write("talvo: layout guess: " + name + ": no call line could be placed; nothing was written\n");
+    err.Flush();
+    return 1;
+  }
+  if (options.output.empty()) {
+    out.Write(guess.settings);
+    out.Flush();
+  } else {
+    WriteFileAtomically(options.output, guess.settings);
+  }
+  err.Flush();
+  return 0;
+}
+
+}  // namespace talvo::tool
