@@ -7,6 +7,7 @@
 #define TALVO_TOOLS_REPORT_STREAM_H_
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -88,6 +89,22 @@ class ReportSplitter {
 template <typename F>
 void ReportSplitter::Consume(uint32_t file, uint64_t offset, std::string_view raw, F&& line) {
   for (std::size_t i = 0; i < raw.size(); ++i) {
+    // Most bytes are plain report text: a run of them up to the next line end
+    // or telnet command is taken at once.
+    if (!after_cr_ && (!telnet_ || parser_.at_data())) {
+      std::size_t j = i;
+      while (j < raw.size()) {
+        const auto b = static_cast<unsigned char>(raw[j]);
+        if (b == '\n' || b == '\r' || (telnet_ && b == TelnetParser::kIac)) break;
+        ++j;
+      }
+      if (j > i) {
+        const std::size_t room = kLineLimit - std::min(kLineLimit, line_.size());
+        line_.append(raw.data() + i, std::min(room, j - i));
+        i = j;
+        if (i == raw.size()) break;
+      }
+    }
     const auto c = static_cast<unsigned char>(raw[i]);
     if (telnet_ && !parser_.Consume(c, nullptr)) continue;
     const StreamPosition next{file, offset + i + 1};

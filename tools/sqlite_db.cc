@@ -47,6 +47,11 @@ void SqliteStatement::Bind(int i, std::string_view text) {
   if (rc != SQLITE_OK) db_.Fail("cannot bind a value", rc);
 }
 
+void SqliteStatement::BindView(int i, std::string_view text) {
+  const int rc = sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  if (rc != SQLITE_OK) db_.Fail("cannot bind a value", rc);
+}
+
 void SqliteStatement::Bind(int i, int64_t value) {
   const int rc = sqlite3_bind_int64(stmt_, i, value);
   if (rc != SQLITE_OK) db_.Fail("cannot bind a value", rc);
@@ -65,7 +70,8 @@ bool SqliteStatement::Step() {
 void SqliteStatement::Run() {
   while (Step()) {
   }
-  Reset();
+  // The bindings stay: a statement run again binds its parameters anew.
+  sqlite3_reset(stmt_);
 }
 
 void SqliteStatement::Reset() {

@@ -61,6 +61,10 @@ class SqliteStatement {
 
   // Binds parameter `i` (1-based). The text is copied.
   void Bind(int i, std::string_view text);
+  // Binds parameter `i` to `text` without a copy. REQUIRES: `text` stays as
+  // it is until the parameter is bound again or the statement goes; so every
+  // run binds it anew.
+  void BindView(int i, std::string_view text);
   void Bind(int i, int64_t value);
   void BindNull(int i);
   // Steps once: true iff a row is ready to be read. Throws SqliteError.
