@@ -15,6 +15,7 @@
 #include "tools/collector.h"
 #include "tools/csv.h"
 #include "tools/files.h"
+#include "tools/follow_source.h"
 #include "tools/json.h"
 #include "tools/layouts_command.h"
 #include "tools/sqlite_db.h"
@@ -340,6 +341,7 @@ std::string SourceWords(const CollectOptions& o) {
     case LinkKind::kConnect: return "tcp " + o.address;
     case LinkKind::kListen: return "tcp listen " + o.address;
     case LinkKind::kSerial: return "serial " + o.address;
+    case LinkKind::kFollow: return "file " + o.address;
   }
   return o.address;
 }
@@ -397,23 +399,44 @@ int RunCollect(const CollectOptions& options, Output& err) {
   c.database = options.database;
   c.archive = options.archive;
   c.source = SourceWords(options);
-  c.telnet = options.link != LinkKind::kSerial;
+  c.telnet = options.link != LinkKind::kSerial && options.link != LinkKind::kFollow;
 
   const std::unique_ptr<Env> env = NewSystemEnv();
   Collector collector(c, *env, SystemArchiveFiles(), err);
   collector.Recover();
 
   asio::io_context io;
-  Link link(io, options, collector);
-  link.Start();
+  std::optional<Link> link;
+  std::optional<FollowSource> file;
+  const auto taken = [&] { return ArchiveBytes(options.archive) + collector.held_bytes(); };
+  if (options.link == LinkKind::kFollow) {
+    file.emplace(options.address, options.database + ".follow",
+                 [&](const std::string& level, const std::string& event, const std::string& what) {
+                   collector.Event(level, event, what);
+                 });
+    file->Start(taken());
+  } else {
+    link.emplace(io, options, collector);
+    link->Start();
+  }
+  // A followed file is looked at every tick; what it gained goes to the
+  // collector, then the place reached is kept.
+  const auto poll_file = [&] {
+    if (!file || collector.backlogged()) return;
+    std::string bytes;
+    file->Poll(&bytes, 1 << 20);
+    if (!bytes.empty()) collector.Receive(bytes);
+    file->Save(taken());
+  };
 
   asio::steady_timer tick(io);
   std::function<void()> arm_tick = [&] {
     tick.expires_after(kTickInterval);
     tick.async_wait([&](const asio::error_code& error) {
       if (error) return;
+      poll_file();
       collector.Tick();
-      link.ResumeIfPaused();
+      if (link) link->ResumeIfPaused();
       arm_tick();
     });
   };
@@ -430,7 +453,7 @@ int RunCollect(const CollectOptions& options, Output& err) {
         return;
       }
       collector.Event("info", "stopping", number == SIGTERM ? "SIGTERM" : "SIGINT");
-      link.Stop();
+      if (link) link->Stop();
       tick.cancel();
       io.stop();
     });
@@ -552,13 +575,19 @@ CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptio
                       ->type_name("HOST:PORT");
   auto* listen = collect->add_option("--listen", o.address, "Wait for the PBX to connect")->type_name("[ADDR:]PORT");
   auto* serial = collect->add_option("--serial", o.address, "Read a serial port")->type_name("DEVICE");
-  connect->excludes(listen)->excludes(serial);
-  listen->excludes(serial);
-  collect->callback([&o, connect, listen, serial] {
-    if (connect->count() + listen->count() + serial->count() != 1) {
-      throw CLI::ValidationError("one of --connect, --listen, --serial is required");
+  auto* follow = collect->add_option("--follow", o.address, "Read a report file another program writes, as it grows")
+                     ->type_name("FILE");
+  connect->excludes(listen)->excludes(serial)->excludes(follow);
+  listen->excludes(serial)->excludes(follow);
+  serial->excludes(follow);
+  collect->callback([&o, connect, listen, serial, follow] {
+    if (connect->count() + listen->count() + serial->count() + follow->count() != 1) {
+      throw CLI::ValidationError("one of --connect, --listen, --serial, --follow is required");
     }
-    o.link = listen->count() > 0 ? LinkKind::kListen : serial->count() > 0 ? LinkKind::kSerial : LinkKind::kConnect;
+    o.link = listen->count() > 0   ? LinkKind::kListen
+             : serial->count() > 0 ? LinkKind::kSerial
+             : follow->count() > 0 ? LinkKind::kFollow
+                                   : LinkKind::kConnect;
     if (o.expect.size() != o.send.size()) {
       throw CLI::ValidationError("--expect and --send come in pairs: " + std::to_string(o.expect.size()) +
                                  " --expect, " + std::to_string(o.send.size()) + " --send");

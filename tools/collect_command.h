@@ -24,7 +24,7 @@ class App;
 
 namespace talvo::tool {
 
-enum class LinkKind { kConnect, kListen, kSerial };
+enum class LinkKind { kConnect, kListen, kSerial, kFollow };
 
 struct SerialOptions {
   unsigned baud = 9600;
@@ -39,7 +39,7 @@ struct CollectOptions {
   std::string database;
   std::string archive;
   LinkKind link = LinkKind::kConnect;
-  std::string address;  // HOST:PORT, [ADDR:]PORT or the serial device
+  std::string address;  // HOST:PORT, [ADDR:]PORT, the serial device or the followed file
   SerialOptions serial;
   // The login dialog: wait for expect[i], then send send[i] (C escapes \r,
   // \n, \t, \\ and \xNN decoded).

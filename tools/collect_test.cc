@@ -488,3 +488,56 @@ TEST(Collect, SerialPortThroughAPseudoTerminal) {
 
 }  // namespace
 }  // namespace talvo::tool
+
+namespace talvo::tool {
+namespace {
+
+// --follow: a report file another program writes, rotated and cut short while
+// the collector follows it, and the collector killed and started again: the
+// archive holds every byte written once, and the database each call once.
+TEST(Collect, FollowingAFileThroughRotationTruncationAndKills) {
+  ScratchDir dir;
+  const std::string report = SampleReport(12);
+  // Four parts, each ending at a line end.
+  std::vector<std::string> parts;
+  for (std::size_t from = 0, i = 1; i <= 4; ++i) {
+    std::size_t to = i == 4 ? report.size() : report.find('\n', report.size() * i / 4) + 1;
+    parts.push_back(report.substr(from, to - from));
+    from = to;
+  }
+  const std::string log = dir.path() + "/pbx.log";
+  const auto append = [&](const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+  };
+  const std::vector<std::string> link = {"--follow", "pbx.log"};
+  const auto archived = [&](std::size_t n) {
+    return WaitFor([&] { return std::filesystem::exists(dir.path() + "/archive") &&
+                                ArchiveBytes(dir.path() + "/archive").size() >= n; });
+  };
+  append(log, parts[0]);
+  {
+    CollectProcess collect(dir, link);
+    ASSERT_TRUE(archived(parts[0].size())) << collect.Log();
+    collect.Signal(SIGKILL);
+    collect.Wait();
+  }
+  append(log, parts[1]);  // while nobody follows
+  CollectProcess collect(dir, link);
+  ASSERT_TRUE(archived(parts[0].size() + parts[1].size())) << collect.Log();
+  ASSERT_EQ(std::rename(log.c_str(), (log + ".1").c_str()), 0);
+  append(log, parts[2]);
+  ASSERT_TRUE(archived(parts[0].size() + parts[1].size() + parts[2].size())) << collect.Log();
+  std::ofstream(log, std::ios::binary | std::ios::trunc) << "";  // cut short
+  std::this_thread::sleep_for(1200ms);
+  append(log, parts[3]);
+  const std::string expected = Decoded(dir, report);
+  StopWhenStored(collect, dir, expected, SIGTERM);
+  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
+  const std::string events = collect.Log();
+  EXPECT_NE(events.find("was rotated"), std::string::npos) << events;
+  EXPECT_NE(events.find("cut short"), std::string::npos) << events;
+}
+
+}  // namespace
+}  // namespace talvo::tool

@@ -92,6 +92,8 @@ class Collector {
   // True iff so many received bytes wait for the archive that the link
   // should stop reading for now.
   bool backlogged() const { return writer_.held() > options_.hold_limit; }
+  // Received bytes that wait in memory for the archive.
+  uint64_t held_bytes() const { return writer_.held(); }
 
   const CollectorCounts& counts() const { return counts_; }
   // True iff every byte received is archived and everything decoded is
