@@ -85,6 +85,11 @@ class DecodeSink final : public HostSink {
     o.append(ResultWords(call.result));
     o += "), error " + std::to_string(call.error_code) + " (";
     o.append(ErrorWords(call.error_code));
+    // A record or a duty call was accepted: a code it carries was left by a
+    // test that refuses nothing by itself, not by a failure.
+    if (call.error_code != 0 && (call.result == TALVO_RESULT_RECORD || call.result == TALVO_RESULT_DUTY)) {
+      o += "; left by a test that refused nothing: the call was accepted";
+    }
     o += ")";
     if (call.carried) o += ", carried over to the next record";
     o += '\n';
