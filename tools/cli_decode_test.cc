@@ -375,6 +375,18 @@ std::string ReadUntil(int fd, std::string& got, const std::string& text) {
   return got;
 }
 
+// Stops a running talvo with `signal`; with SIGTERM, reads its standard error
+// up to the summary's last line into *err. Returns the wait status.
+int Stop(Running& t, int signal, std::string* err = nullptr) {
+  ::kill(t.pid, signal);
+  if (err != nullptr) ReadUntil(t.err, *err, "conversion table");
+  int status = 0;
+  ::waitpid(t.pid, &status, 0);
+  ::close(t.out);
+  ::close(t.err);
+  return status;
+}
+
 void Append(const std::string& path, const std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "ab");
   ASSERT_NE(f, nullptr);
@@ -394,13 +406,8 @@ TEST(TalvoDecode, FollowsAGrowingReportAndShowsEachCallAsItArrives) {
   EXPECT_NE(out.find(",216,,0044123456789,"), std::string::npos) << "a call appended later";
   Append(report, "260315 23:59:59 00:00:01 217  0044");  // no line end yet
   ::usleep(200000);
-  ::kill(t.pid, SIGTERM);
   std::string err;
-  ReadUntil(t.err, err, "conversion table");
-  int status = 0;
-  ::waitpid(t.pid, &status, 0);
-  ::close(t.out);
-  ::close(t.err);
+  const int status = Stop(t, SIGTERM, &err);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(err.find("talvo: 3 lines read from 1 input"), std::string::npos) << err;
@@ -461,13 +468,8 @@ TEST(TalvoDecode, FollowingSurvivesTruncationRotationAndRemoval) {
   ::usleep(300000);
   write_calls(1, "w");
   EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after the file came back";
-  ::kill(t.pid, SIGTERM);
   std::string err;
-  ReadUntil(t.err, err, "conversion table");
-  int status = 0;
-  ::waitpid(t.pid, &status, 0);
-  ::close(t.out);
-  ::close(t.err);
+  Stop(t, SIGTERM, &err);
   EXPECT_NE(err.find("cut short"), std::string::npos) << err;
   EXPECT_NE(err.find("replaced by a new file"), std::string::npos) << err;
   EXPECT_NE(err.find("gone"), std::string::npos) << err;
@@ -481,10 +483,7 @@ TEST(TalvoDecode, FollowingSurvivesTruncationRotationAndRemoval) {
   ++want;
   Running again = Start(args);
   EXPECT_TRUE(WaitForRows(output, want, 5.0));
-  ::kill(again.pid, SIGTERM);
-  ::waitpid(again.pid, &status, 0);
-  ::close(again.out);
-  ::close(again.err);
+  Stop(again, SIGTERM);
   const std::string rows = dir.Read("calls.csv");
   EXPECT_EQ(rows.find("date,"), 0u);
   EXPECT_EQ(rows.find("date,", 1), std::string::npos) << "one header";
@@ -511,13 +510,6 @@ TEST(TalvoDecode, StateResumesAfterAKillWithoutRepeatingOrSkipping) {
     for (int i = 0; i < n; ++i) text += FollowedCall(next++) + "\n";
     Append(report, text);
   };
-  const auto stop = [](Running& t, int signal) {
-    ::kill(t.pid, signal);
-    int status = 0;
-    ::waitpid(t.pid, &status, 0);
-    ::close(t.out);
-    ::close(t.err);
-  };
   Running t = Start(args);
   write_calls(4);
   EXPECT_TRUE(WaitForRows(output, 4, 5.0));
@@ -526,18 +518,18 @@ TEST(TalvoDecode, StateResumesAfterAKillWithoutRepeatingOrSkipping) {
   for (int wait_ms : {0, 5, 15, 30, 60}) {
     write_calls(3);
     ::usleep(static_cast<useconds_t>(wait_ms) * 1000);
-    stop(t, SIGKILL);
+    Stop(t, SIGKILL);
     write_calls(1);  // while nobody follows
     t = Start(args);
   }
   write_calls(2);
   Append(report, "260315 11:");  // half a line when the run is killed
   ::usleep(40000);
-  stop(t, SIGKILL);
+  Stop(t, SIGKILL);
   Append(report, "00:00 00:00:05 215  0521239999           001\n");
   t = Start(args);
   EXPECT_TRUE(WaitForRows(output, static_cast<std::size_t>(next) + 1, 5.0));
-  stop(t, SIGTERM);
+  Stop(t, SIGTERM);
 
   const std::string rows = dir.Read("calls.csv");
   EXPECT_EQ(rows.find("date,", 1), std::string::npos) << "one header";
