@@ -18,6 +18,7 @@
 #include "tools/follow_source.h"
 #include "tools/json.h"
 #include "tools/layouts_command.h"
+#include "tools/settings_report.h"
 #include "tools/sqlite_db.h"
 
 namespace talvo::tool {
@@ -387,6 +388,8 @@ std::string DecodeEscapes(std::string_view text) {
 
 int RunCollect(const CollectOptions& options, Output& err) {
   ReadWholeFile(options.settings, "settings file");  // a missing file stops the run before anything else
+  // What `talvo settings` warns of is said once, as `talvo decode` says it.
+  WriteSettingsWarnings(options.settings, err);
   // The driver cuts a settings file name to 80 characters: a longer name is
   // replaced by a copy of the file under a short one.
   std::unique_ptr<TempDir> temp;

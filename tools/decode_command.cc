@@ -345,12 +345,8 @@ namespace {
 // Prints each warning `talvo settings` has about the settings, once. Returns
 // true iff the run must stop (--strict and warnings).
 bool WarnAboutSettings(const DecodeOptions& options, Output& err) {
-  const std::vector<std::string> warnings = SettingsWarnings(options.settings);
-  for (const std::string& w : warnings) {
-    const bool names_file = w.compare(0, options.settings.size(), options.settings) == 0;
-    err.Write("talvo: warning: " + (names_file ? w : options.settings + ": " + w) + "\n");
-  }
-  if (options.strict && !warnings.empty()) {
+  const std::size_t warnings = WriteSettingsWarnings(options.settings, err);
+  if (options.strict && warnings > 0) {
     err.Write("talvo: --strict: the settings have warnings (see talvo settings " + options.settings +
               "); nothing was decoded\n");
     err.Flush();

@@ -418,6 +418,16 @@ std::vector<std::string> SettingsWarnings(const std::string& file) {
   return warnings;
 }
 
+std::size_t WriteSettingsWarnings(const std::string& file, Output& err) {
+  const std::vector<std::string> warnings = SettingsWarnings(file);
+  for (const std::string& w : warnings) {
+    const bool names_file = w.compare(0, file.size(), file) == 0;
+    err.Write("talvo: warning: " + (names_file ? w : file + ": " + w) + "\n");
+  }
+  err.Flush();
+  return warnings.size();
+}
+
 int WriteSettingsReport(const std::string& file, Output& out) {
   const std::string content = ReadWholeFile(file, "settings file");
   const SectionKeys section = ListSectionKeys(content, kSettingsSection);

@@ -35,6 +35,10 @@ std::vector<std::string> KnownSettingsKeys();
 // IoError when the file cannot be read.
 std::vector<std::string> SettingsWarnings(const std::string& file);
 
+// Writes each of SettingsWarnings(file) once to `err`, as "talvo: warning:
+// FILE: ...", and returns how many there were.
+std::size_t WriteSettingsWarnings(const std::string& file, Output& err);
+
 // Writes the report on `file` to `out`; returns the number of warnings.
 // Throws IoError when the file cannot be read.
 int WriteSettingsReport(const std::string& file, Output& out);
