@@ -25,6 +25,7 @@
 #include "tools/collector.h"
 #include "tools/report_stream.h"
 #include "tools/sqlite_db.h"
+#include "tools/sqlite_store.h"
 #include "tools/tool_test_support.h"
 
 namespace talvo::tool {
@@ -186,12 +187,12 @@ TEST(Collector, FullArchiveAndFullDatabaseLoseNothing) {
   collector.Tick();
 
   // The database is full: decoding waits, the archive goes on.
-  collector.database().Exec("PRAGMA max_page_count = " +
-                            std::to_string(collector.database().QueryInt("PRAGMA page_count")));
+  SqliteDb& db = dynamic_cast<SqliteStore&>(collector.store()).db();
+  db.Exec("PRAGMA max_page_count = " + std::to_string(db.QueryInt("PRAGMA page_count")));
   collector.Receive(std::string_view(report).substr(2 * third));
   collector.Tick();
   EXPECT_GT(collector.counts().database_errors, 0u);
-  collector.database().Exec("PRAGMA max_page_count = 1000000");
+  db.Exec("PRAGMA max_page_count = 1000000");
   collector.Tick();
   collector.Tick();
   EXPECT_TRUE(collector.settled());
@@ -233,6 +234,43 @@ TEST(Collector, NoiseAndHugeLinesAreArchivedAndSkippedWhileCallsGoOn) {
   }
   EXPECT_EQ(dir.Read("archive/2099-01-01.raw"), input);
   EXPECT_EQ(Exported(options.database), Decoded(dir, input));
+}
+
+TEST(Collector, UpgradesAVersionOneDatabaseKeepingItsCallsAndPlace) {
+  ScratchDir dir;
+  const std::string report = SampleReport(5);
+  const std::string settings =
+      dir.Write("pbx.ini", ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/" + kLayout + ".ini"));
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  Output log(2, "standard error");
+  CollectorOptions options{settings, dir.path() + "/new.sqlite", dir.path() + "/archive", "test", false};
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    collector.Receive(report);
+    collector.Tick();
+  }
+  // The same rows in the tables of version 1: no site, no version table.
+  options.database = dir.path() + "/old.sqlite";
+  {
+    SqliteDb old(options.database);
+    old.Exec("ATTACH '" + dir.path() + "/new.sqlite' AS new");
+    for (const char* table : {"calls", "rejects", "events"}) {
+      old.Exec(std::string("CREATE TABLE ") + table + " AS SELECT * FROM new." + table + "; ALTER TABLE " + table +
+               " DROP COLUMN site");
+    }
+    old.Exec("CREATE TABLE position AS SELECT archive, first_byte AS offset, after_cr FROM new.position");
+  }
+  options.site = "pbx1";
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    EXPECT_EQ(collector.counts().calls, 0u) << "decoding goes on from the stored place";
+  }
+  EXPECT_EQ(Count(options.database, "SELECT max(version) FROM schema_version"), 2);
+  EXPECT_EQ(Count(options.database, "SELECT count(*) FROM calls WHERE site = 'pbx1'"),
+            Count(options.database, "SELECT count(*) FROM calls"));
+  EXPECT_EQ(Exported(options.database), Decoded(dir, report));
 }
 
 // --- the live tool against a fake PBX ------------------------------------------

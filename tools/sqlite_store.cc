@@ -1,0 +1,194 @@
+#include "tools/sqlite_store.h"
+
+#include <algorithm>
+
+namespace talvo::tool {
+namespace {
+
+// Version 1 to 2: the tables gain a site column, the site of the collector
+// that upgrades them, and the keys include it. SQLite cannot change a table's
+// keys, so the tables are built again and the rows copied.
+constexpr const char* kRenameVersion1 = R"sql(
+DROP INDEX IF EXISTS calls_by_date;
+ALTER TABLE calls RENAME TO calls_version1;
+ALTER TABLE rejects RENAME TO rejects_version1;
+ALTER TABLE events RENAME TO events_version1;
+ALTER TABLE position RENAME TO position_version1;
+)sql";
+
+constexpr const char* kCopyVersion1 = R"sql(
+INSERT INTO calls (id, site, date, start, duration, ring, kind, extension, second_extension, number, trunk_group,
+  trunk, account, code, pulses, call_index, flags, source, archive, first_byte, end_archive, end_byte, part, received)
+  SELECT id, ?1, date, start, duration, ring, kind, extension, second_extension, number, trunk_group, trunk, account,
+  code, pulses, call_index, flags, source, archive, first_byte, end_archive, end_byte, part, received
+  FROM calls_version1;
+INSERT INTO rejects (id, site, status, error_code, reason, text, source, archive, first_byte, end_archive, end_byte,
+  received)
+  SELECT id, ?1, status, error_code, reason, text, source, archive, first_byte, end_archive, end_byte, received
+  FROM rejects_version1;
+INSERT INTO events (id, site, time, level, source, event, detail)
+  SELECT id, ?1, time, level, source, event, detail FROM events_version1;
+INSERT INTO position (site, archive, first_byte, after_cr)
+  SELECT ?1, archive, offset, after_cr FROM position_version1;
+DROP TABLE calls_version1;
+DROP TABLE rejects_version1;
+DROP TABLE events_version1;
+DROP TABLE position_version1;
+)sql";
+
+// `sql` with its parameters $N written as SQLite's ?N.
+std::string SqliteParameters(std::string_view sql) {
+  std::string out(sql);
+  std::replace(out.begin(), out.end(), '$', '?');
+  return out;
+}
+
+}  // namespace
+
+SqliteStore::SqliteStore(const std::string& path, std::string site, bool read_only)
+    : db_(path, read_only), site_(std::move(site)) {
+  if (!read_only) {
+    CreateOrUpgrade();
+    return;
+  }
+  if (const int version = TablesVersion(); version != kSchemaVersion) {
+    throw SqliteError("database '" + path + "': " +
+                          (version == 0 ? std::string("no calls stored yet")
+                                        : "tables of version " + std::to_string(version) + ", this talvo reads " +
+                                              std::to_string(kSchemaVersion) + (version < kSchemaVersion
+                                                                                    ? "; a collector started on "
+                                                                                      "it upgrades them"
+                                                                                    : "")),
+                      0);
+  }
+}
+
+int SqliteStore::TablesVersion() {
+  const auto has = [this](const char* table) {
+    SqliteStatement st(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    st.Bind(1, std::string_view(table));
+    return st.Step();
+  };
+  if (has("schema_version")) return static_cast<int>(db_.QueryInt("SELECT max(version) FROM schema_version"));
+  return has("calls") ? 1 : 0;
+}
+
+void SqliteStore::CreateOrUpgrade() {
+  // WAL: readers (export, stats) never block the collector. FULL: a commit
+  // is on the disk when COMMIT returns, so it survives a power loss.
+  db_.Exec("PRAGMA journal_mode=WAL");
+  db_.Exec("PRAGMA synchronous=FULL");
+  SqliteTransaction txn(db_);
+  const int version = TablesVersion();
+  if (version > kSchemaVersion) {
+    throw SqliteError("database '" + db_.path() + "': tables of version " + std::to_string(version) +
+                          ", newer than this talvo's " + std::to_string(kSchemaVersion),
+                      0);
+  }
+  if (version == kSchemaVersion) return;
+  if (version == 1) db_.Exec(kRenameVersion1);
+  db_.Exec(SchemaStatements("INTEGER PRIMARY KEY"));
+  if (version == 1) {
+    // One statement at a time: the copies bind the site.
+    std::string_view rest = kCopyVersion1;
+    while (rest.find(';') != std::string_view::npos) {
+      const std::size_t end = rest.find(';');
+      SqliteStatement st(db_, rest.substr(0, end));
+      if (st.ParameterCount() > 0) st.Bind(1, site_);
+      st.Run();
+      rest.remove_prefix(end + 1);
+    }
+  }
+  txn.Commit();
+}
+
+std::optional<ArchivePlace> SqliteStore::Position() {
+  SqliteStatement st(db_, SqliteParameters(kLoadPositionSql));
+  st.Bind(1, site_);
+  if (!st.Step()) return std::nullopt;
+  return ArchivePlace{std::string(st.Text(0)), static_cast<uint64_t>(st.Int(1)), st.Int(2) != 0};
+}
+
+void SqliteStore::Commit(const StoreBatch& batch) {
+  SqliteTransaction txn(db_);
+  SqliteStatement call(db_,
+                       "INSERT INTO calls (site, date, start, duration, ring, kind, extension, second_extension, "
+                       "number, trunk_group, trunk, account, code, pulses, call_index, flags, source, archive, "
+                       "first_byte, end_archive, end_byte, part, received) VALUES "
+                       "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING");
+  for (const CallRow& r : batch.calls) {
+    int i = 0;
+    call.Bind(++i, site_);
+    call.Bind(++i, r.date);
+    call.Bind(++i, r.start);
+    call.Bind(++i, r.duration);
+    call.Bind(++i, r.ring);
+    call.Bind(++i, r.kind);
+    call.Bind(++i, r.extension);
+    call.Bind(++i, r.second_extension);
+    call.Bind(++i, r.number);
+    call.Bind(++i, r.trunk_group);
+    call.Bind(++i, r.trunk);
+    call.Bind(++i, r.account);
+    call.Bind(++i, r.code);
+    call.Bind(++i, r.pulses);
+    call.Bind(++i, r.index);
+    call.Bind(++i, r.flags);
+    call.Bind(++i, batch.source);
+    call.Bind(++i, r.archive);
+    call.Bind(++i, static_cast<int64_t>(r.first_byte));
+    call.Bind(++i, r.end_archive);
+    call.Bind(++i, static_cast<int64_t>(r.end_byte));
+    call.Bind(++i, r.part);
+    call.Bind(++i, r.received);
+    call.Run();
+  }
+  SqliteStatement reject(db_,
+                         "INSERT INTO rejects (site, status, error_code, reason, text, source, archive, first_byte, "
+                         "end_archive, end_byte, received) VALUES (?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING");
+  for (const RejectRow& r : batch.rejects) {
+    int i = 0;
+    reject.Bind(++i, site_);
+    reject.Bind(++i, r.status);
+    reject.Bind(++i, r.error_code);
+    reject.Bind(++i, r.reason);
+    reject.Bind(++i, r.text);
+    reject.Bind(++i, batch.source);
+    reject.Bind(++i, r.archive);
+    reject.Bind(++i, static_cast<int64_t>(r.first_byte));
+    reject.Bind(++i, r.end_archive);
+    reject.Bind(++i, static_cast<int64_t>(r.end_byte));
+    reject.Bind(++i, r.received);
+    reject.Run();
+  }
+  SqliteStatement event(db_, "INSERT INTO events (site, time, level, source, event, detail) VALUES (?,?,?,?,?,?)");
+  for (const EventRow& e : batch.events) {
+    event.Bind(1, site_);
+    event.Bind(2, e.time);
+    event.Bind(3, e.level);
+    event.Bind(4, batch.source);
+    event.Bind(5, e.event);
+    event.Bind(6, e.detail);
+    event.Run();
+  }
+  SqliteStatement position(db_, SqliteParameters(kSavePositionSql));
+  position.Bind(1, site_);
+  position.Bind(2, batch.place.archive);
+  position.Bind(3, static_cast<int64_t>(batch.place.offset));
+  position.Bind(4, int64_t{batch.place.after_cr ? 1 : 0});
+  position.Run();
+  txn.Commit();
+}
+
+void SqliteStore::Query(std::string_view sql, const std::vector<std::string>& params, const RowCallback& row) {
+  SqliteStatement st(db_, SqliteParameters(sql));
+  for (std::size_t i = 0; i < params.size(); ++i) st.Bind(static_cast<int>(i + 1), params[i]);
+  std::vector<std::string_view> columns;
+  while (st.Step()) {
+    columns.resize(static_cast<std::size_t>(st.ColumnCount()));
+    for (std::size_t i = 0; i < columns.size(); ++i) columns[i] = st.Text(static_cast<int>(i));
+    row(columns);
+  }
+}
+
+}  // namespace talvo::tool
