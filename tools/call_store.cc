@@ -1,5 +1,6 @@
 #include "tools/call_store.h"
 
+#include "tools/postgres_store.h"
 #include "tools/sqlite_store.h"
 
 namespace talvo::tool {
@@ -10,7 +11,7 @@ bool IsPostgresDatabase(std::string_view database) {
 }
 
 std::unique_ptr<CallStore> OpenCallStore(const std::string& database, const std::string& site, bool read_only) {
-  if (IsPostgresDatabase(database)) throw IoError("this talvo is built without PostgreSQL");
+  if (IsPostgresDatabase(database)) return std::make_unique<PostgresStore>(database, site, read_only);
   return std::make_unique<SqliteStore>(database, site, read_only);
 }
 

@@ -1,0 +1,345 @@
+#include "tools/postgres_store.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+
+namespace talvo::tool {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kFirstRetry{1000};
+constexpr milliseconds kLongestRetry{30000};
+// Collectors that start together create the tables one after the other.
+constexpr const char* kTablesLock = "SELECT pg_advisory_xact_lock(7361626)";
+
+constexpr const char* kCallColumns =
+    "site, date, start, duration, ring, kind, extension, second_extension, number, trunk_group, trunk, account, "
+    "code, pulses, call_index, flags, source, archive, first_byte, end_archive, end_byte, part, received";
+constexpr const char* kRejectColumns =
+    "site, status, error_code, reason, text, source, archive, first_byte, end_archive, end_byte, received";
+constexpr const char* kEventColumns = "site, time, level, source, event, detail";
+
+struct ResultDeleter {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+// The length of the valid UTF-8 sequence at `at`, 0 when there is none (NUL
+// counts as none).
+std::size_t Utf8Sequence(std::string_view s, std::size_t at) {
+  const auto c = static_cast<unsigned char>(s[at]);
+  if (c < 0x80) return c == 0 ? 0 : 1;
+  std::size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;   // no overlong forms
+    if (c == 0xED) high = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (at + n > s.size()) return 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(s[at + i]);
+    if (b < (i == 1 ? low : 0x80) || b > (i == 1 ? high : 0xBF)) return 0;
+  }
+  return n;
+}
+
+// Appends one field of COPY's text format.
+void AppendCopyField(std::string& out, std::string_view value) {
+  if (!out.empty() && out.back() != '\n') out += '\t';
+  for (const char c : ValidUtf8(value)) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+}
+
+void AppendCopyField(std::string& out, int64_t value) {
+  if (!out.empty() && out.back() != '\n') out += '\t';
+  out += std::to_string(value);
+}
+
+void AppendCopyField(std::string& out, uint64_t value) { AppendCopyField(out, static_cast<int64_t>(value)); }
+
+}  // namespace
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = Utf8Sequence(text, at);
+    if (n > 0) {
+      out.append(text, at, n);
+      at += n;
+      continue;
+    }
+    const auto b = static_cast<unsigned char>(text[at++]);
+    if (b == 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+void PostgresStore::ConnectionCloser::operator()(pg_conn* c) const { PQfinish(c); }
+
+PostgresStore::PostgresStore(const std::string& connection, std::string site, bool read_only)
+    : site_(std::move(site)) {
+  // Defaults first: what the connection string says overrides them.
+  const char* const keys[] = {"connect_timeout", "application_name", "client_encoding", "dbname", nullptr};
+  const char* const values[] = {"10", "talvo", "UTF8", connection.c_str(), nullptr};
+  conn_.reset(PQconnectdbParams(keys, values, 1));
+  if (conn_ == nullptr) throw IoError("PostgreSQL: out of memory");
+  if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
+  PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
+  if (read_only) {
+    int64_t version = 0;
+    Query("SELECT max(version) FROM schema_version", {},
+          [&version](const std::vector<std::string_view>& c) { version = std::atoll(std::string(c[0]).c_str()); });
+    if (version != kSchemaVersion) {
+      throw IoError(Describe() + ": tables of version " + std::to_string(version) + ", this talvo reads " +
+                    std::to_string(kSchemaVersion));
+    }
+    return;
+  }
+  CreateTables();
+  PrepareSession();
+}
+
+PostgresStore::~PostgresStore() = default;
+
+std::string PostgresStore::Describe() const {
+  const char* db = PQdb(conn_.get());
+  const char* host = PQhost(conn_.get());
+  return std::string("database '") + (db != nullptr ? db : "") + "'" +
+         (host != nullptr && *host != '\0' ? std::string(" on ") + host : std::string());
+}
+
+void PostgresStore::Fail(const std::string& what, const PGresult* result) {
+  std::string words = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get());
+  std::replace(words.begin(), words.end(), '\n', ' ');
+  while (!words.empty() && words.back() == ' ') words.pop_back();
+  throw IoError(Describe() + ": " + what + (words.empty() ? std::string() : ": " + words));
+}
+
+void PostgresStore::Exec(const std::string& sql) {
+  const Result r(PQexec(conn_.get(), sql.c_str()));
+  const ExecStatusType status = PQresultStatus(r.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    Fail("cannot run " + sql.substr(0, sql.find_first_of(" (")), r.get());
+  }
+}
+
+void PostgresStore::CreateTables() {
+  Exec("BEGIN");
+  try {
+    Exec(kTablesLock);
+    int64_t version = 0;
+    Query("SELECT CASE WHEN to_regclass('schema_version') IS NULL THEN 0 ELSE 1 END", {},
+          [&version](const std::vector<std::string_view>& c) { version = c[0] == "1" ? -1 : 0; });
+    if (version != 0) {
+      Query("SELECT max(version) FROM schema_version", {},
+            [&version](const std::vector<std::string_view>& c) { version = std::atoll(std::string(c[0]).c_str()); });
+    }
+    if (version > kSchemaVersion) {
+      throw IoError(Describe() + ": tables of version " + std::to_string(version) + ", newer than this talvo's " +
+                    std::to_string(kSchemaVersion));
+    }
+    if (version == 0) Exec(SchemaStatements("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
+    Exec("COMMIT");
+  } catch (const IoError&) {
+    PQclear(PQexec(conn_.get(), "ROLLBACK"));
+    throw;
+  }
+}
+
+void PostgresStore::PrepareSession() {
+  Exec(std::string("CREATE TEMP TABLE incoming_calls ON COMMIT DELETE ROWS AS SELECT ") + kCallColumns +
+       " FROM calls WITH NO DATA");
+  Exec(std::string("CREATE TEMP TABLE incoming_rejects ON COMMIT DELETE ROWS AS SELECT ") + kRejectColumns +
+       " FROM rejects WITH NO DATA");
+}
+
+void PostgresStore::EnsureConnected() {
+  if (PQstatus(conn_.get()) == CONNECTION_OK) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (retry_delay_.count() > 0 && now < next_attempt_) {
+    throw IoError(Describe() + ": the connection is lost; the next attempt in " +
+                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(next_attempt_ - now).count() + 1) +
+                  "s");
+  }
+  PQreset(conn_.get());
+  if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    retry_delay_ = retry_delay_.count() == 0 ? kFirstRetry : std::min(retry_delay_ * 2, kLongestRetry);
+    next_attempt_ = now + retry_delay_;
+    Fail("cannot connect again");
+  }
+  retry_delay_ = milliseconds{0};
+  PrepareSession();
+}
+
+void PostgresStore::Copy(const std::string& table, const std::string& columns, const std::string& rows) {
+  {
+    const Result r(PQexec(conn_.get(), ("COPY " + table + " (" + columns + ") FROM STDIN").c_str()));
+    if (PQresultStatus(r.get()) != PGRES_COPY_IN) Fail("cannot copy into " + table, r.get());
+  }
+  constexpr std::size_t kPiece = 1 << 20;
+  bool sent = true;
+  for (std::size_t at = 0; sent && at < rows.size(); at += kPiece) {
+    const std::size_t n = std::min(kPiece, rows.size() - at);
+    sent = PQputCopyData(conn_.get(), rows.data() + at, static_cast<int>(n)) == 1;
+  }
+  if (PQputCopyEnd(conn_.get(), sent ? nullptr : "talvo could not send the rows") != 1) {
+    Fail("cannot copy into " + table);
+  }
+  std::string error;
+  while (PGresult* raw = PQgetResult(conn_.get())) {
+    const Result r(raw);
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && error.empty()) error = PQresultErrorMessage(r.get());
+  }
+  if (!error.empty() || !sent) {
+    std::replace(error.begin(), error.end(), '\n', ' ');
+    throw IoError(Describe() + ": cannot copy into " + table + ": " + error);
+  }
+}
+
+std::optional<ArchivePlace> PostgresStore::Position() {
+  std::optional<ArchivePlace> place;
+  Query(kLoadPositionSql, {site_}, [&place](const std::vector<std::string_view>& c) {
+    place = ArchivePlace{std::string(c[0]), std::strtoull(std::string(c[1]).c_str(), nullptr, 10), c[2] == "1"};
+  });
+  return place;
+}
+
+void PostgresStore::Commit(const StoreBatch& batch) {
+  EnsureConnected();
+  try {
+    Exec("BEGIN");
+    if (!batch.calls.empty()) {
+      copy_.clear();
+      for (const CallRow& r : batch.calls) {
+        AppendCopyField(copy_, site_);
+        AppendCopyField(copy_, r.date);
+        AppendCopyField(copy_, r.start);
+        AppendCopyField(copy_, r.duration);
+        AppendCopyField(copy_, r.ring);
+        AppendCopyField(copy_, r.kind);
+        AppendCopyField(copy_, r.extension);
+        AppendCopyField(copy_, r.second_extension);
+        AppendCopyField(copy_, r.number);
+        AppendCopyField(copy_, r.trunk_group);
+        AppendCopyField(copy_, r.trunk);
+        AppendCopyField(copy_, r.account);
+        AppendCopyField(copy_, r.code);
+        AppendCopyField(copy_, r.pulses);
+        AppendCopyField(copy_, r.index);
+        AppendCopyField(copy_, r.flags);
+        AppendCopyField(copy_, batch.source);
+        AppendCopyField(copy_, r.archive);
+        AppendCopyField(copy_, r.first_byte);
+        AppendCopyField(copy_, r.end_archive);
+        AppendCopyField(copy_, r.end_byte);
+        AppendCopyField(copy_, r.part);
+        AppendCopyField(copy_, r.received);
+        copy_ += '\n';
+      }
+      Copy("incoming_calls", kCallColumns, copy_);
+      Exec(std::string("INSERT INTO calls (") + kCallColumns + ") SELECT " + kCallColumns +
+           " FROM incoming_calls ON CONFLICT DO NOTHING");
+    }
+    if (!batch.rejects.empty()) {
+      copy_.clear();
+      for (const RejectRow& r : batch.rejects) {
+        AppendCopyField(copy_, site_);
+        AppendCopyField(copy_, r.status);
+        AppendCopyField(copy_, r.error_code);
+        AppendCopyField(copy_, r.reason);
+        AppendCopyField(copy_, r.text);
+        AppendCopyField(copy_, batch.source);
+        AppendCopyField(copy_, r.archive);
+        AppendCopyField(copy_, r.first_byte);
+        AppendCopyField(copy_, r.end_archive);
+        AppendCopyField(copy_, r.end_byte);
+        AppendCopyField(copy_, r.received);
+        copy_ += '\n';
+      }
+      Copy("incoming_rejects", kRejectColumns, copy_);
+      Exec(std::string("INSERT INTO rejects (") + kRejectColumns + ") SELECT " + kRejectColumns +
+           " FROM incoming_rejects ON CONFLICT DO NOTHING");
+    }
+    if (!batch.events.empty()) {
+      copy_.clear();
+      for (const EventRow& e : batch.events) {
+        AppendCopyField(copy_, site_);
+        AppendCopyField(copy_, e.time);
+        AppendCopyField(copy_, e.level);
+        AppendCopyField(copy_, batch.source);
+        AppendCopyField(copy_, e.event);
+        AppendCopyField(copy_, e.detail);
+        copy_ += '\n';
+      }
+      Copy("events", kEventColumns, copy_);
+    }
+    const std::string offset = std::to_string(batch.place.offset);
+    const std::string archive = ValidUtf8(batch.place.archive);
+    const char* const params[] = {site_.c_str(), archive.c_str(), offset.c_str(), batch.place.after_cr ? "1" : "0"};
+    const Result r(PQexecParams(conn_.get(), kSavePositionSql, 4, nullptr, params, nullptr, nullptr, 0));
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) Fail("cannot store the place in the archive", r.get());
+    Exec("COMMIT");
+  } catch (const IoError&) {
+    if (PQstatus(conn_.get()) == CONNECTION_OK) PQclear(PQexec(conn_.get(), "ROLLBACK"));
+    throw;
+  }
+}
+
+void PostgresStore::Query(std::string_view sql, const std::vector<std::string>& params, const RowCallback& row) {
+  EnsureConnected();
+  std::vector<const char*> values;
+  for (const std::string& p : params) values.push_back(p.c_str());
+  const std::string text(sql);
+  if (PQsendQueryParams(conn_.get(), text.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                        nullptr, 0) != 1) {
+    Fail("cannot query");
+  }
+  PQsetSingleRowMode(conn_.get());  // an export of millions of calls is never held whole
+  std::string error;
+  std::vector<std::string_view> columns;
+  while (PGresult* raw = PQgetResult(conn_.get())) {
+    const Result r(raw);
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status == PGRES_SINGLE_TUPLE && error.empty()) {
+      columns.resize(static_cast<std::size_t>(PQnfields(r.get())));
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        const int c = static_cast<int>(i);
+        columns[i] = std::string_view(PQgetvalue(r.get(), 0, c), static_cast<std::size_t>(PQgetlength(r.get(), 0, c)));
+      }
+      row(columns);
+    } else if (status != PGRES_TUPLES_OK && status != PGRES_SINGLE_TUPLE && status != PGRES_COMMAND_OK &&
+               error.empty()) {
+      error = PQresultErrorMessage(r.get());
+    }
+  }
+  if (!error.empty()) {
+    std::replace(error.begin(), error.end(), '\n', ' ');
+    throw IoError(Describe() + ": cannot read: " + error);
+  }
+}
+
+}  // namespace talvo::tool
