@@ -105,9 +105,11 @@ bool IsPostgresDatabase(std::string_view database);
 // tables are missing or of another version is refused. Throws IoError.
 std::unique_ptr<CallStore> OpenCallStore(const std::string& database, const std::string& site, bool read_only);
 
-// The statements that create the current tables; `id_column` is the type of
-// the row number columns, which the two databases spell differently.
-std::string SchemaStatements(std::string_view id_column);
+// The statements that create the current tables. The two databases spell
+// some types differently: `id_column` is the type of the row numbers,
+// `key_text` that of the texts in keys and indexes (site, archive, date),
+// which compare byte by byte.
+std::string SchemaStatements(std::string_view id_column, std::string_view key_text);
 
 }  // namespace talvo::tool
 

@@ -162,7 +162,7 @@ void PostgresStore::CreateTables() {
       throw IoError(Describe() + ": tables of version " + std::to_string(version) + ", newer than this talvo's " +
                     std::to_string(kSchemaVersion));
     }
-    if (version == 0) Exec(SchemaStatements("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"));
+    if (version == 0) Exec(SchemaStatements("BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "TEXT COLLATE \"C\""));
     Exec("COMMIT");
   } catch (const IoError&) {
     PQclear(PQexec(conn_.get(), "ROLLBACK"));

@@ -87,7 +87,7 @@ void SqliteStore::CreateOrUpgrade() {
   }
   if (version == kSchemaVersion) return;
   if (version == 1) db_.Exec(kRenameVersion1);
-  db_.Exec(SchemaStatements("INTEGER PRIMARY KEY"));
+  db_.Exec(SchemaStatements("INTEGER PRIMARY KEY", "TEXT"));
   if (version == 1) {
     // One statement at a time: the copies bind the site.
     std::string_view rest = kCopyVersion1;
