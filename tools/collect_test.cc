@@ -9,6 +9,7 @@
 
 #include "tools/collect_test_support.h"
 #include "tools/collector.h"
+#include "tools/postgres_store.h"
 #include "tools/report_stream.h"
 #include "tools/sqlite_db.h"
 #include "tools/sqlite_store.h"
@@ -64,6 +65,20 @@ TEST(ReportStream, TelnetRequestsAreRefused) {
   EXPECT_EQ(data, "ok");
   // DO ECHO -> WONT ECHO, WILL SGA -> DONT SGA; WONT and DONT need no answer.
   EXPECT_EQ(reply, std::string("\xff\xfc\x01\xff\xfe\x03", 6));
+}
+
+TEST(PostgresText, AnyBytesBecomeValidUtf8) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x93\x9e", "M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x93\x9e"},  // UTF-8 stays
+      {"M\xfcller", "M\xc3\xbcller"},                        // Latin-1
+      {std::string("a\0b", 3), "a\xef\xbf\xbd" "b"},             // NUL
+      {"\xc0\xaf", "\xc3\x80\xc2\xaf"},                          // overlong
+      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},               // surrogate
+      {"\xe2\x82", "\xc3\xa2\xc2\x82"},                          // cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidUtf8(c.in), c.out) << ::testing::PrintToString(c.in);
 }
 
 // --- shared helpers ------------------------------------------------------------

@@ -75,6 +75,22 @@ void AppendCopyField(std::string& out, int64_t value) {
 
 void AppendCopyField(std::string& out, uint64_t value) { AppendCopyField(out, static_cast<int64_t>(value)); }
 
+// The server's words on one line: libpq ends them with a line end and
+// indents its hints with tabs.
+std::string OneLine(std::string_view words) {
+  std::string out;
+  for (const char c : words) {
+    const bool blank = c == '\n' || c == '\t' || c == ' ';
+    if (!blank) {
+      out += c;
+    } else if (!out.empty() && out.back() != ' ') {
+      out += ' ';
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 }  // namespace
 
 std::string ValidUtf8(std::string_view text) {
@@ -102,9 +118,13 @@ void PostgresStore::ConnectionCloser::operator()(pg_conn* c) const { PQfinish(c)
 
 PostgresStore::PostgresStore(const std::string& connection, std::string site, bool read_only)
     : site_(std::move(site)) {
-  // Defaults first: what the connection string says overrides them.
-  const char* const keys[] = {"connect_timeout", "application_name", "client_encoding", "dbname", nullptr};
-  const char* const values[] = {"10", "talvo", "UTF8", connection.c_str(), nullptr};
+  // Defaults first: what the connection string says overrides them. A
+  // database host that stops answering fails a TCP connection within about
+  // a minute rather than holding the collector for the system's long
+  // retransmission timeout.
+  const char* const keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                              "tcp_user_timeout", "application_name", "client_encoding", "dbname", nullptr};
+  const char* const values[] = {"10", "30", "10", "3", "60000", "talvo", "UTF8", connection.c_str(), nullptr};
   conn_.reset(PQconnectdbParams(keys, values, 1));
   if (conn_ == nullptr) throw IoError("PostgreSQL: out of memory");
   if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
@@ -133,9 +153,7 @@ std::string PostgresStore::Describe() const {
 }
 
 void PostgresStore::Fail(const std::string& what, const PGresult* result) {
-  std::string words = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get());
-  std::replace(words.begin(), words.end(), '\n', ' ');
-  while (!words.empty() && words.back() == ' ') words.pop_back();
+  const std::string words = OneLine(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get()));
   throw IoError(Describe() + ": " + what + (words.empty() ? std::string() : ": " + words));
 }
 
@@ -217,8 +235,7 @@ void PostgresStore::Copy(const std::string& table, const std::string& columns, c
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && error.empty()) error = PQresultErrorMessage(r.get());
   }
   if (!error.empty() || !sent) {
-    std::replace(error.begin(), error.end(), '\n', ' ');
-    throw IoError(Describe() + ": cannot copy into " + table + ": " + error);
+    throw IoError(Describe() + ": cannot copy into " + table + ": " + OneLine(error));
   }
 }
 
@@ -343,8 +360,7 @@ void PostgresStore::Query(std::string_view sql, const std::vector<std::string>& 
     }
   }
   if (!error.empty()) {
-    std::replace(error.begin(), error.end(), '\n', ' ');
-    throw IoError(Describe() + ": cannot read: " + error);
+    throw IoError(Describe() + ": cannot read: " + OneLine(error));
   }
 }
 

@@ -145,6 +145,10 @@ TEST(CollectPostgres, ThreeSitesWritingAtOnceStoreEachCallOnce) {
     auto s = std::make_unique<Site>();
     s->name = name;
     s->report = SampleReport(20 + 5 * static_cast<int>(sites.size()));
+    if (s->name == "east") {
+      // A rejected line with bytes PostgreSQL takes in no text (NUL, no UTF-8).
+      s->report.insert(0, std::string("N 000 00     DN20\x80\x00    T00100100 13/15 22:47:10 00:04:12.0 0\xfc\r\n", 63));
+    }
     s->pbx = std::make_unique<FakePbx>(s->report, 4, 100 + static_cast<uint32_t>(sites.size()));
     sites.push_back(std::move(s));
   }
@@ -159,6 +163,7 @@ TEST(CollectPostgres, ThreeSitesWritingAtOnceStoreEachCallOnce) {
     EXPECT_EQ(s->collect->Wait(), 0) << s->collect->Log();
     EXPECT_EQ(Exported(server->connection(), s->name), expected) << s->name;
   }
+  EXPECT_EQ(Count("SELECT count(*) FROM rejects WHERE site = $1", "east"), 1);
 }
 
 TEST(CollectPostgres, ServerStoppedMidRunLosesNothingAndTheEventsShowTheOutage) {
