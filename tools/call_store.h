@@ -65,6 +65,51 @@ struct StoreBatch {
   const ArchivePlace& place;
 };
 
+// The columns each store writes, and the values of a row in that order
+// (texts and 64-bit integers) handed to `value`.
+inline constexpr const char* kCallColumns =
+    "site, date, start, duration, ring, kind, extension, second_extension, number, trunk_group, trunk, account, "
+    "code, pulses, call_index, flags, source, archive, first_byte, end_archive, end_byte, part, received";
+inline constexpr const char* kRejectColumns =
+    "site, status, error_code, reason, text, source, archive, first_byte, end_archive, end_byte, received";
+inline constexpr const char* kEventColumns = "site, time, level, source, event, detail";
+
+template <typename Visit>
+void VisitFields(const CallRow& r, const std::string& site, const std::string& source, Visit&& value) {
+  for (const std::string* text : {&site, &r.date, &r.start}) value(*text);
+  value(r.duration);
+  value(r.ring);
+  for (const std::string* text : {&r.kind, &r.extension, &r.second_extension, &r.number, &r.trunk_group, &r.trunk,
+                                  &r.account, &r.code}) {
+    value(*text);
+  }
+  value(r.pulses);
+  value(r.index);
+  for (const std::string* text : {&r.flags, &source, &r.archive}) value(*text);
+  value(static_cast<int64_t>(r.first_byte));
+  value(r.end_archive);
+  value(static_cast<int64_t>(r.end_byte));
+  value(r.part);
+  value(r.received);
+}
+
+template <typename Visit>
+void VisitFields(const RejectRow& r, const std::string& site, const std::string& source, Visit&& value) {
+  value(site);
+  value(r.status);
+  value(r.error_code);
+  for (const std::string* text : {&r.reason, &r.text, &source, &r.archive}) value(*text);
+  value(static_cast<int64_t>(r.first_byte));
+  value(r.end_archive);
+  value(static_cast<int64_t>(r.end_byte));
+  value(r.received);
+}
+
+template <typename Visit>
+void VisitFields(const EventRow& e, const std::string& site, const std::string& source, Visit&& value) {
+  for (const std::string* text : {&site, &e.time, &e.level, &source, &e.event, &e.detail}) value(*text);
+}
+
 // The current version of the tables; schema_version holds it. Version 1
 // (single-site SQLite files) had no site column and no version table.
 inline constexpr int kSchemaVersion = 2;

@@ -50,12 +50,7 @@ class Collector::Sink final : public HostSink {
     row.pulses = r.Pulses;
     row.index = d.call_index;
     AppendFlagWords(row.flags, r.Flags, '+');
-    const StreamPosition first = c_.Entry(d.lines.first).start;
-    const StreamPosition end = c_.Entry(d.lines.last).end;
-    row.archive = c_.reader_.name(first.file);
-    row.first_byte = first.offset;
-    row.end_archive = c_.reader_.name(end.file);
-    row.end_byte = end.offset;
+    SetPlace(row, d.lines);
     // Records that share their first line are told apart by their order.
     const bool same_first = !c_.calls_.empty() && c_.calls_.back().first_byte == row.first_byte &&
                             c_.calls_.back().archive == row.archive;
@@ -79,18 +74,24 @@ class Collector::Sink final : public HostSink {
       if (!row.text.empty()) row.text += '\n';
       row.text += line;
     }
-    const StreamPosition first = c_.Entry(r.lines.first).start;
-    const StreamPosition end = c_.Entry(r.lines.last).end;
-    row.archive = c_.reader_.name(first.file);
-    row.first_byte = first.offset;
-    row.end_archive = c_.reader_.name(end.file);
-    row.end_byte = end.offset;
+    SetPlace(row, r.lines);
     row.received = c_.received_;
     c_.rejects_.push_back(std::move(row));
     ++c_.counts_.rejects;
   }
 
  private:
+  // Where the row's lines stand in the archive.
+  template <typename Row>
+  void SetPlace(Row& row, const LineSpan& lines) const {
+    const StreamPosition first = c_.Entry(lines.first).start;
+    const StreamPosition end = c_.Entry(lines.last).end;
+    row.archive = c_.reader_.name(first.file);
+    row.first_byte = first.offset;
+    row.end_archive = c_.reader_.name(end.file);
+    row.end_byte = end.offset;
+  }
+
   Collector& c_;
 };
 

@@ -14,13 +14,6 @@ constexpr milliseconds kLongestRetry{30000};
 // Collectors that start together create the tables one after the other.
 constexpr const char* kTablesLock = "SELECT pg_advisory_xact_lock(7361626)";
 
-constexpr const char* kCallColumns =
-    "site, date, start, duration, ring, kind, extension, second_extension, number, trunk_group, trunk, account, "
-    "code, pulses, call_index, flags, source, archive, first_byte, end_archive, end_byte, part, received";
-constexpr const char* kRejectColumns =
-    "site, status, error_code, reason, text, source, archive, first_byte, end_archive, end_byte, received";
-constexpr const char* kEventColumns = "site, time, level, source, event, detail";
-
 struct ResultDeleter {
   void operator()(PGresult* r) const { PQclear(r); }
 };
@@ -73,7 +66,6 @@ void AppendCopyField(std::string& out, int64_t value) {
   out += std::to_string(value);
 }
 
-void AppendCopyField(std::string& out, uint64_t value) { AppendCopyField(out, static_cast<int64_t>(value)); }
 
 // The server's words on one line: libpq ends them with a line end and
 // indents its hints with tabs.
@@ -189,12 +181,28 @@ void PostgresStore::CreateTables() {
 }
 
 void PostgresStore::PrepareSession() {
-  Exec(std::string("CREATE TEMP TABLE incoming_calls ON COMMIT DELETE ROWS AS SELECT ") + kCallColumns +
-       " FROM calls WITH NO DATA");
-  Exec(std::string("CREATE TEMP TABLE incoming_rejects ON COMMIT DELETE ROWS AS SELECT ") + kRejectColumns +
-       " FROM rejects WITH NO DATA");
-  Exec(std::string("CREATE TEMP TABLE incoming_events ON COMMIT DELETE ROWS AS SELECT ") + kEventColumns +
-       " FROM events WITH NO DATA");
+  for (const auto& [table, columns] : {std::pair{"calls", kCallColumns}, std::pair{"rejects", kRejectColumns},
+                                       std::pair{"events", kEventColumns}}) {
+    Exec(std::string("CREATE TEMP TABLE incoming_") + table + " ON COMMIT DELETE ROWS AS SELECT " + columns +
+         " FROM " + table + " WITH NO DATA");
+  }
+}
+
+template <typename Row>
+void PostgresStore::Insert(const char* table, const char* columns, const std::vector<Row>& rows,
+                           const std::string& source, const char* tail) {
+  if (rows.empty()) return;
+  copy_.clear();
+  for (const Row& row : rows) {
+    VisitFields(row, site_, source, [this](const auto& value) { AppendCopyField(copy_, value); });
+    copy_ += '\n';
+  }
+  // Through a temporary table: ON CONFLICT needs an INSERT, and COPY cannot
+  // write a table with row-level security (a site's role that sees only its
+  // own rows).
+  const std::string incoming = std::string("incoming_") + table;
+  Copy(incoming, columns, copy_);
+  Exec(std::string("INSERT INTO ") + table + " (" + columns + ") SELECT " + columns + " FROM " + incoming + tail);
 }
 
 void PostgresStore::EnsureConnected() {
@@ -251,75 +259,9 @@ void PostgresStore::Commit(const StoreBatch& batch) {
   EnsureConnected();
   try {
     Exec("BEGIN");
-    if (!batch.calls.empty()) {
-      copy_.clear();
-      for (const CallRow& r : batch.calls) {
-        AppendCopyField(copy_, site_);
-        AppendCopyField(copy_, r.date);
-        AppendCopyField(copy_, r.start);
-        AppendCopyField(copy_, r.duration);
-        AppendCopyField(copy_, r.ring);
-        AppendCopyField(copy_, r.kind);
-        AppendCopyField(copy_, r.extension);
-        AppendCopyField(copy_, r.second_extension);
-        AppendCopyField(copy_, r.number);
-        AppendCopyField(copy_, r.trunk_group);
-        AppendCopyField(copy_, r.trunk);
-        AppendCopyField(copy_, r.account);
-        AppendCopyField(copy_, r.code);
-        AppendCopyField(copy_, r.pulses);
-        AppendCopyField(copy_, r.index);
-        AppendCopyField(copy_, r.flags);
-        AppendCopyField(copy_, batch.source);
-        AppendCopyField(copy_, r.archive);
-        AppendCopyField(copy_, r.first_byte);
-        AppendCopyField(copy_, r.end_archive);
-        AppendCopyField(copy_, r.end_byte);
-        AppendCopyField(copy_, r.part);
-        AppendCopyField(copy_, r.received);
-        copy_ += '\n';
-      }
-      Copy("incoming_calls", kCallColumns, copy_);
-      Exec(std::string("INSERT INTO calls (") + kCallColumns + ") SELECT " + kCallColumns +
-           " FROM incoming_calls ON CONFLICT DO NOTHING");
-    }
-    if (!batch.rejects.empty()) {
-      copy_.clear();
-      for (const RejectRow& r : batch.rejects) {
-        AppendCopyField(copy_, site_);
-        AppendCopyField(copy_, r.status);
-        AppendCopyField(copy_, r.error_code);
-        AppendCopyField(copy_, r.reason);
-        AppendCopyField(copy_, r.text);
-        AppendCopyField(copy_, batch.source);
-        AppendCopyField(copy_, r.archive);
-        AppendCopyField(copy_, r.first_byte);
-        AppendCopyField(copy_, r.end_archive);
-        AppendCopyField(copy_, r.end_byte);
-        AppendCopyField(copy_, r.received);
-        copy_ += '\n';
-      }
-      Copy("incoming_rejects", kRejectColumns, copy_);
-      Exec(std::string("INSERT INTO rejects (") + kRejectColumns + ") SELECT " + kRejectColumns +
-           " FROM incoming_rejects ON CONFLICT DO NOTHING");
-    }
-    if (!batch.events.empty()) {
-      copy_.clear();
-      for (const EventRow& e : batch.events) {
-        AppendCopyField(copy_, site_);
-        AppendCopyField(copy_, e.time);
-        AppendCopyField(copy_, e.level);
-        AppendCopyField(copy_, batch.source);
-        AppendCopyField(copy_, e.event);
-        AppendCopyField(copy_, e.detail);
-        copy_ += '\n';
-      }
-      // Through a temporary table as the others: COPY cannot write a table
-      // with row-level security (a site's role that sees only its own rows).
-      Copy("incoming_events", kEventColumns, copy_);
-      Exec(std::string("INSERT INTO events (") + kEventColumns + ") SELECT " + kEventColumns +
-           " FROM incoming_events");
-    }
+    Insert("calls", kCallColumns, batch.calls, batch.source, " ON CONFLICT DO NOTHING");
+    Insert("rejects", kRejectColumns, batch.rejects, batch.source, " ON CONFLICT DO NOTHING");
+    Insert("events", kEventColumns, batch.events, batch.source, "");
     const std::string offset = std::to_string(batch.place.offset);
     const std::string archive = ValidUtf8(batch.place.archive);
     const char* const params[] = {site_.c_str(), archive.c_str(), offset.c_str(), batch.place.after_cr ? "1" : "0"};

@@ -40,6 +40,11 @@ class PostgresStore final : public CallStore {
   void Exec(const std::string& sql);
   // COPY `table` (`columns`) from `rows`, text format. Throws IoError.
   void Copy(const std::string& table, const std::string& columns, const std::string& rows);
+  // Adds `rows` to `table`; `tail` ends the INSERT (" ON CONFLICT DO
+  // NOTHING"). Throws IoError.
+  template <typename Row>
+  void Insert(const char* table, const char* columns, const std::vector<Row>& rows, const std::string& source,
+              const char* tail);
   // Throws IoError for `what`, in the words of `result` or the connection.
   [[noreturn]] void Fail(const std::string& what, const pg_result* result = nullptr);
   // "database 'calls' on db1", never the password a connection string may hold.

@@ -109,68 +109,27 @@ std::optional<ArchivePlace> SqliteStore::Position() {
   return ArchivePlace{std::string(st.Text(0)), static_cast<uint64_t>(st.Int(1)), st.Int(2) != 0};
 }
 
+template <typename Row>
+void SqliteStore::Insert(const char* table, const char* columns, const std::vector<Row>& rows,
+                         const std::string& source, const char* tail) {
+  if (rows.empty()) return;
+  std::string values;
+  for (const char* c = columns; *c != '\0'; ++c) {
+    if (*c == ',') values += "?,";
+  }
+  SqliteStatement st(db_, std::string("INSERT INTO ") + table + " (" + columns + ") VALUES (" + values + "?)" + tail);
+  for (const Row& row : rows) {
+    int i = 0;
+    VisitFields(row, site_, source, [&st, &i](const auto& value) { st.Bind(++i, value); });
+    st.Run();
+  }
+}
+
 void SqliteStore::Commit(const StoreBatch& batch) {
   SqliteTransaction txn(db_);
-  SqliteStatement call(db_,
-                       "INSERT INTO calls (site, date, start, duration, ring, kind, extension, second_extension, "
-                       "number, trunk_group, trunk, account, code, pulses, call_index, flags, source, archive, "
-                       "first_byte, end_archive, end_byte, part, received) VALUES "
-                       "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING");
-  for (const CallRow& r : batch.calls) {
-    int i = 0;
-    call.Bind(++i, site_);
-    call.Bind(++i, r.date);
-    call.Bind(++i, r.start);
-    call.Bind(++i, r.duration);
-    call.Bind(++i, r.ring);
-    call.Bind(++i, r.kind);
-    call.Bind(++i, r.extension);
-    call.Bind(++i, r.second_extension);
-    call.Bind(++i, r.number);
-    call.Bind(++i, r.trunk_group);
-    call.Bind(++i, r.trunk);
-    call.Bind(++i, r.account);
-    call.Bind(++i, r.code);
-    call.Bind(++i, r.pulses);
-    call.Bind(++i, r.index);
-    call.Bind(++i, r.flags);
-    call.Bind(++i, batch.source);
-    call.Bind(++i, r.archive);
-    call.Bind(++i, static_cast<int64_t>(r.first_byte));
-    call.Bind(++i, r.end_archive);
-    call.Bind(++i, static_cast<int64_t>(r.end_byte));
-    call.Bind(++i, r.part);
-    call.Bind(++i, r.received);
-    call.Run();
-  }
-  SqliteStatement reject(db_,
-                         "INSERT INTO rejects (site, status, error_code, reason, text, source, archive, first_byte, "
-                         "end_archive, end_byte, received) VALUES (?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT DO NOTHING");
-  for (const RejectRow& r : batch.rejects) {
-    int i = 0;
-    reject.Bind(++i, site_);
-    reject.Bind(++i, r.status);
-    reject.Bind(++i, r.error_code);
-    reject.Bind(++i, r.reason);
-    reject.Bind(++i, r.text);
-    reject.Bind(++i, batch.source);
-    reject.Bind(++i, r.archive);
-    reject.Bind(++i, static_cast<int64_t>(r.first_byte));
-    reject.Bind(++i, r.end_archive);
-    reject.Bind(++i, static_cast<int64_t>(r.end_byte));
-    reject.Bind(++i, r.received);
-    reject.Run();
-  }
-  SqliteStatement event(db_, "INSERT INTO events (site, time, level, source, event, detail) VALUES (?,?,?,?,?,?)");
-  for (const EventRow& e : batch.events) {
-    event.Bind(1, site_);
-    event.Bind(2, e.time);
-    event.Bind(3, e.level);
-    event.Bind(4, batch.source);
-    event.Bind(5, e.event);
-    event.Bind(6, e.detail);
-    event.Run();
-  }
+  Insert("calls", kCallColumns, batch.calls, batch.source, " ON CONFLICT DO NOTHING");
+  Insert("rejects", kRejectColumns, batch.rejects, batch.source, " ON CONFLICT DO NOTHING");
+  Insert("events", kEventColumns, batch.events, batch.source, "");
   SqliteStatement position(db_, SqliteParameters(kSavePositionSql));
   position.Bind(1, site_);
   position.Bind(2, batch.place.archive);

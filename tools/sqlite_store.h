@@ -28,6 +28,11 @@ class SqliteStore final : public CallStore {
   // 0: no tables; 1: the tables of version 1; otherwise schema_version's.
   int TablesVersion();
   void CreateOrUpgrade();
+  // Adds `rows` to `table`; `tail` ends the INSERT (" ON CONFLICT DO
+  // NOTHING").
+  template <typename Row>
+  void Insert(const char* table, const char* columns, const std::vector<Row>& rows, const std::string& source,
+              const char* tail);
 
   SqliteDb db_;
   std::string site_;
