@@ -1,13 +1,16 @@
 #include "tools/call_store.h"
 
+#include <filesystem>
+
 #include "tools/postgres_store.h"
 #include "tools/sqlite_store.h"
 
 namespace talvo::tool {
 
 bool IsPostgresDatabase(std::string_view database) {
-  return database.starts_with("postgresql://") || database.starts_with("postgres://") ||
-         database.find('=') != std::string_view::npos;
+  if (database.starts_with("postgresql://") || database.starts_with("postgres://")) return true;
+  std::error_code ec;
+  return database.find('=') != std::string_view::npos && !std::filesystem::exists(database, ec);
 }
 
 std::unique_ptr<CallStore> OpenCallStore(const std::string& database, const std::string& site, bool read_only) {

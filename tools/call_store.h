@@ -141,8 +141,8 @@ class CallStore {
 };
 
 // True iff `database` names a PostgreSQL database: a postgresql:// or
-// postgres:// URI, or a libpq key=value string ("host=db1 dbname=calls").
-// Anything else is an SQLite file.
+// postgres:// URI, or a libpq key=value string ("host=db1 dbname=calls")
+// that names no existing file. Anything else is an SQLite file.
 bool IsPostgresDatabase(std::string_view database);
 
 // Opens the store `database` names for `site`. Unless `read_only`, the tables

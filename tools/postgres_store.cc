@@ -132,7 +132,6 @@ PostgresStore::PostgresStore(const std::string& connection, std::string site, bo
     return;
   }
   CreateTables();
-  PrepareSession();
 }
 
 PostgresStore::~PostgresStore() = default;
@@ -183,9 +182,10 @@ void PostgresStore::CreateTables() {
 void PostgresStore::PrepareSession() {
   for (const auto& [table, columns] : {std::pair{"calls", kCallColumns}, std::pair{"rejects", kRejectColumns},
                                        std::pair{"events", kEventColumns}}) {
-    Exec(std::string("CREATE TEMP TABLE incoming_") + table + " ON COMMIT DELETE ROWS AS SELECT " + columns +
-         " FROM " + table + " WITH NO DATA");
+    Exec(std::string("CREATE TEMP TABLE IF NOT EXISTS incoming_") + table + " ON COMMIT DELETE ROWS AS SELECT " +
+         columns + " FROM " + table + " WITH NO DATA");
   }
+  session_ready_ = true;
 }
 
 template <typename Row>
@@ -207,6 +207,7 @@ void PostgresStore::Insert(const char* table, const char* columns, const std::ve
 
 void PostgresStore::EnsureConnected() {
   if (PQstatus(conn_.get()) == CONNECTION_OK) return;
+  session_ready_ = false;  // a new connection has no temporary tables
   const auto now = std::chrono::steady_clock::now();
   if (retry_delay_.count() > 0 && now < next_attempt_) {
     throw IoError(Describe() + ": the connection is lost; the next attempt in " +
@@ -220,7 +221,6 @@ void PostgresStore::EnsureConnected() {
     Fail("cannot connect again");
   }
   retry_delay_ = milliseconds{0};
-  PrepareSession();
 }
 
 void PostgresStore::Copy(const std::string& table, const std::string& columns, const std::string& rows) {
@@ -257,6 +257,7 @@ std::optional<ArchivePlace> PostgresStore::Position() {
 
 void PostgresStore::Commit(const StoreBatch& batch) {
   EnsureConnected();
+  if (!session_ready_) PrepareSession();
   try {
     Exec("BEGIN");
     Insert("calls", kCallColumns, batch.calls, batch.source, " ON CONFLICT DO NOTHING");

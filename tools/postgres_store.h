@@ -51,7 +51,8 @@ class PostgresStore final : public CallStore {
   std::string Describe() const;
   // Creates the tables unless they are there, one collector at a time.
   void CreateTables();
-  // The temporary tables COPY fills, for each new connection.
+  // The temporary tables COPY fills, once per connection before its first
+  // commit.
   void PrepareSession();
 
   struct ConnectionCloser {
@@ -60,6 +61,7 @@ class PostgresStore final : public CallStore {
   std::unique_ptr<pg_conn, ConnectionCloser> conn_;
   std::string site_;
   std::string copy_;  // the rows of one COPY
+  bool session_ready_ = false;  // the temporary tables are there
   std::chrono::milliseconds retry_delay_{0};
   std::chrono::steady_clock::time_point next_attempt_{};
 };
