@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace talvo::tool {
 namespace {
@@ -122,12 +123,10 @@ PostgresStore::PostgresStore(const std::string& connection, std::string site, bo
   if (PQstatus(conn_.get()) != CONNECTION_OK) Fail("cannot connect");
   PQsetNoticeProcessor(conn_.get(), [](void*, const char*) {}, nullptr);
   if (read_only) {
-    int64_t version = 0;
-    Query("SELECT max(version) FROM schema_version", {},
-          [&version](const std::vector<std::string_view>& c) { version = std::atoll(std::string(c[0]).c_str()); });
-    if (version != kSchemaVersion) {
-      throw IoError(Describe() + ": tables of version " + std::to_string(version) + ", this talvo reads " +
-                    std::to_string(kSchemaVersion));
+    if (const int64_t version = TablesVersion(); version != kSchemaVersion) {
+      throw IoError(Describe() + (version == 0 ? std::string(": no calls stored yet")
+                                               : ": tables of version " + std::to_string(version) +
+                                                     ", this talvo reads " + std::to_string(kSchemaVersion)));
     }
     return;
   }
@@ -156,17 +155,23 @@ void PostgresStore::Exec(const std::string& sql) {
   }
 }
 
+int64_t PostgresStore::TablesVersion() {
+  bool there = false;
+  Query("SELECT to_regclass('schema_version') IS NOT NULL", {},
+        [&there](const std::vector<std::string_view>& c) { there = c[0] == "t"; });
+  int64_t version = 0;
+  if (there) {
+    Query("SELECT max(version) FROM schema_version", {},
+          [&version](const std::vector<std::string_view>& c) { version = std::atoll(std::string(c[0]).c_str()); });
+  }
+  return version;
+}
+
 void PostgresStore::CreateTables() {
   Exec("BEGIN");
   try {
     Exec(kTablesLock);
-    int64_t version = 0;
-    Query("SELECT CASE WHEN to_regclass('schema_version') IS NULL THEN 0 ELSE 1 END", {},
-          [&version](const std::vector<std::string_view>& c) { version = c[0] == "1" ? -1 : 0; });
-    if (version != 0) {
-      Query("SELECT max(version) FROM schema_version", {},
-            [&version](const std::vector<std::string_view>& c) { version = std::atoll(std::string(c[0]).c_str()); });
-    }
+    const int64_t version = TablesVersion();
     if (version > kSchemaVersion) {
       throw IoError(Describe() + ": tables of version " + std::to_string(version) + ", newer than this talvo's " +
                     std::to_string(kSchemaVersion));

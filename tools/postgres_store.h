@@ -49,6 +49,8 @@ class PostgresStore final : public CallStore {
   [[noreturn]] void Fail(const std::string& what, const pg_result* result = nullptr);
   // "database 'calls' on db1", never the password a connection string may hold.
   std::string Describe() const;
+  // 0: no tables; otherwise schema_version's. Throws IoError.
+  int64_t TablesVersion();
   // Creates the tables unless they are there, one collector at a time.
   void CreateTables();
   // The temporary tables COPY fills, once per connection before its first
