@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "tools/call_store.h"
 #include "tools/collector.h"
 #include "tools/csv.h"
 #include "tools/files.h"
@@ -19,7 +20,6 @@
 #include "tools/json.h"
 #include "tools/layouts_command.h"
 #include "tools/settings_report.h"
-#include "tools/sqlite_db.h"
 
 namespace talvo::tool {
 namespace {
@@ -400,6 +400,7 @@ int RunCollect(const CollectOptions& options, Output& err) {
     c.settings = temp->Put("pbx.ini", ReadWholeFile(options.settings, "settings file"));
   }
   c.database = options.database;
+  c.site = options.site;
   c.archive = options.archive;
   c.source = SourceWords(options);
   c.telnet = options.link != LinkKind::kSerial && options.link != LinkKind::kFollow;
@@ -481,13 +482,7 @@ int RunCollect(const CollectOptions& options, Output& err) {
 }
 
 int RunExport(const ExportOptions& options, Output& out) {
-  SqliteDb db(options.database, true);
-  SqliteStatement st(db,
-                     "SELECT date, start, duration, ring, kind, extension, second_extension, number, trunk_group, "
-                     "trunk, account, code, pulses, call_index, flags FROM calls "
-                     "WHERE (?1 = '' OR date >= ?1) AND (?2 = '' OR date <= ?2) ORDER BY archive, first_byte, part");
-  st.Bind(1, options.since);
-  st.Bind(2, options.until);
+  const std::unique_ptr<CallStore> store = OpenCallStore(options.database, options.site, true);
   static constexpr const char* kNames[] = {"date", "start", "duration", "ring", "kind", "extension",
                                            "second_extension", "number", "trunk_group", "trunk", "account", "code",
                                            "pulses", "index", "flags"};
@@ -503,9 +498,9 @@ int RunExport(const ExportOptions& options, Output& out) {
     o += '\n';
     out.EndRow();
   }
-  while (st.Step()) {
+  const auto row = [&](const std::vector<std::string_view>& columns) {
     if (!csv) o += '{';
-    for (int i = 0; i < static_cast<int>(std::size(kNames)); ++i) {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
       if (i > 0) o += ',';
       if (!csv) {
         o += '"';
@@ -513,13 +508,13 @@ int RunExport(const ExportOptions& options, Output& out) {
         o += "\":";
       }
       if (kNumber[i]) {
-        o += std::to_string(st.Int(i));
+        o += columns[i];
       } else if (csv) {
-        AppendCsvField(o, st.Text(i));
+        AppendCsvField(o, columns[i]);
       } else if (i == 14) {
         // The flag words as a list, as `talvo decode` writes them.
         o += '[';
-        std::string_view flags = st.Text(i);
+        std::string_view flags = columns[i];
         bool first = true;
         while (!flags.empty()) {
           const std::size_t plus = flags.find('+');
@@ -530,47 +525,55 @@ int RunExport(const ExportOptions& options, Output& out) {
         }
         o += ']';
       } else {
-        AppendJsonString(o, st.Text(i));
+        AppendJsonString(o, columns[i]);
       }
     }
     o += csv ? "\n" : "}\n";
     out.EndRow();
-  }
+  };
+  store->Query("SELECT date, start, duration, ring, kind, extension, second_extension, number, trunk_group, trunk, "
+               "account, code, pulses, call_index, flags FROM calls WHERE ($1 = '' OR date >= $1) AND "
+               "($2 = '' OR date <= $2) AND ($3 = '' OR site = $3) ORDER BY site, archive, first_byte, part",
+               {options.since, options.until, options.site}, row);
   out.Flush();
   return 0;
 }
 
-int RunStats(const std::string& database, Output& out) {
-  SqliteDb db(database, true);
+int RunStats(const StatsOptions& options, Output& out) {
+  const std::unique_ptr<CallStore> store = OpenCallStore(options.database, options.site, true);
+  const std::string& site = options.site;
   std::string& o = out.buffer();
+  // Rows of the site, or of every site when none is named.
+  const std::string where = " WHERE ($1 = '' OR site = $1) ";
   o += "calls per day and kind:\n";
-  SqliteStatement days(db, "SELECT date, kind, count(*) FROM calls GROUP BY date, kind ORDER BY date, kind");
-  while (days.Step()) {
-    o += "  " + std::string(days.Text(0)) + "  " + std::string(days.Text(1)) + "  " + std::to_string(days.Int(2)) +
-         "\n";
-  }
+  store->Query("SELECT date, kind, count(*) FROM calls" + where + "GROUP BY date, kind ORDER BY date, kind", {site},
+               [&o](const std::vector<std::string_view>& c) {
+                 o += "  " + std::string(c[0]) + "  " + std::string(c[1]) + "  " + std::string(c[2]) + "\n";
+               });
   o += "rejects by reason:\n";
-  SqliteStatement rejects(db,
-                          "SELECT status, error_code, reason, count(*) FROM rejects GROUP BY status, error_code, "
-                          "reason ORDER BY count(*) DESC, reason");
-  while (rejects.Step()) {
-    o += "  " + std::to_string(rejects.Int(3)) + "  " + std::string(rejects.Text(0)) + ", error " +
-         std::to_string(rejects.Int(1)) + ", " + std::string(rejects.Text(2)) + "\n";
-  }
-  SqliteStatement last(db, "SELECT time, level, source, event, detail FROM events ORDER BY id DESC LIMIT 1");
-  if (last.Step()) {
-    o += "last event: " + std::string(last.Text(0)) + " " + std::string(last.Text(1)) + ": " +
-         std::string(last.Text(2)) + ": " + std::string(last.Text(3)) + ": " + std::string(last.Text(4)) + "\n";
-  }
+  store->Query("SELECT status, error_code, reason, count(*) FROM rejects" + where +
+                   "GROUP BY status, error_code, reason ORDER BY count(*) DESC, reason",
+               {site}, [&o](const std::vector<std::string_view>& c) {
+                 o += "  " + std::string(c[3]) + "  " + std::string(c[0]) + ", error " + std::string(c[1]) + ", " +
+                      std::string(c[2]) + "\n";
+               });
+  store->Query("SELECT time, level, source, event, detail FROM events" + where + "ORDER BY id DESC LIMIT 1", {site},
+               [&o](const std::vector<std::string_view>& c) {
+                 o += "last event: " + std::string(c[0]) + " " + std::string(c[1]) + ": " + std::string(c[2]) +
+                      ": " + std::string(c[3]) + ": " + std::string(c[4]) + "\n";
+               });
   out.Flush();
   return 0;
 }
 
-CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptions& e, std::string& stats_db) {
-  CLI::App* collect = app.add_subcommand("collect", "Collect a PBX's live report into an SQLite database");
+CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptions& e, StatsOptions& stats_options) {
+  CLI::App* collect = app.add_subcommand("collect", "Collect a PBX's live report into a database");
   collect->add_option("--settings", o.settings, "Settings file (section [pbx])")->type_name("FILE");
   AddLayoutOption(*collect, "--settings", o.settings);
-  collect->add_option("--db", o.database, "The SQLite database of calls")->required()->type_name("FILE");
+  collect->add_option("--db", o.database, "The database of calls: an SQLite file or a PostgreSQL connection string")
+      ->required()
+      ->type_name("FILE|postgresql://...");
+  collect->add_option("--site", o.site, "The site's name on every row (required with PostgreSQL)")->type_name("NAME");
   collect->add_option("--archive", o.archive, "Folder of the raw archive (YYYY-MM-DD.raw)")
       ->required()
       ->type_name("DIR");
@@ -584,6 +587,10 @@ CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptio
   listen->excludes(serial)->excludes(follow);
   serial->excludes(follow);
   collect->callback([&o, connect, listen, serial, follow] {
+    // Collectors sharing a database keep their places apart by site.
+    if (o.site.empty() && IsPostgresDatabase(o.database)) {
+      throw CLI::ValidationError("--site NAME is required with a PostgreSQL database");
+    }
     if (connect->count() + listen->count() + serial->count() + follow->count() != 1) {
       throw CLI::ValidationError("one of --connect, --listen, --serial, --follow is required");
     }
@@ -634,7 +641,8 @@ CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptio
       ->type_name("DURATION");
 
   CLI::App* export_calls = app.add_subcommand("export", "Write the calls of a collector's database");
-  export_calls->add_option("--db", e.database, "The database")->required()->type_name("FILE");
+  export_calls->add_option("--db", e.database, "The database")->required()->type_name("FILE|postgresql://...");
+  export_calls->add_option("--site", e.site, "Only this site's calls")->type_name("NAME");
   const auto day = CLI::Validator(
       [](std::string& text) {
         const bool ok = text.size() == 10 && text[4] == '-' && text[7] == '-' &&
@@ -652,7 +660,8 @@ CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& o, ExportOptio
       ->check(CLI::IsMember({"csv", "jsonl"}));
 
   CLI::App* stats = app.add_subcommand("stats", "Calls per day and kind, rejects by reason, the last event");
-  stats->add_option("--db", stats_db, "The database")->required()->type_name("FILE");
+  stats->add_option("--db", stats_options.database, "The database")->required()->type_name("FILE|postgresql://...");
+  stats->add_option("--site", stats_options.site, "Only this site's rows")->type_name("NAME");
   return {collect, export_calls, stats};
 }
 

@@ -1,7 +1,7 @@
 // `talvo collect`: a live collector for one PBX. It reads the PBX's report
 // from a TCP connection it makes (--connect), one the PBX makes (--listen) or
 // a serial port (--serial), archives every byte, decodes the archive and
-// stores the calls in SQLite (see collector.h for what makes that exactly
+// stores the calls in SQLite or PostgreSQL (see collector.h for what makes that exactly
 // once). Links that fail are opened again with back-off; SIGTERM and SIGINT
 // commit and end the run, SIGHUP opens the archive file again.
 //
@@ -36,7 +36,8 @@ struct SerialOptions {
 
 struct CollectOptions {
   std::string settings;
-  std::string database;
+  std::string database;  // an SQLite file or a PostgreSQL connection string
+  std::string site;      // the site's name on every row; required with PostgreSQL
   std::string archive;
   LinkKind link = LinkKind::kConnect;
   std::string address;  // HOST:PORT, [ADDR:]PORT, the serial device or the followed file
@@ -52,6 +53,7 @@ struct CollectOptions {
 
 struct ExportOptions {
   std::string database;
+  std::string site;   // only this site's calls; empty: all
   std::string since;  // YYYY-MM-DD, calls of this day and later; empty: all
   std::string until;  // YYYY-MM-DD, calls of this day and earlier; empty: all
   RowFormat format = RowFormat::kCsv;
@@ -74,9 +76,14 @@ int RunCollect(const CollectOptions& options, Output& err);
 // in the order they were received. Returns 0. Throws IoError.
 int RunExport(const ExportOptions& options, Output& out);
 
+struct StatsOptions {
+  std::string database;
+  std::string site;  // only this site's rows; empty: all
+};
+
 // `talvo stats`: calls per day and kind, rejects by reason, the last event.
 // Returns 0. Throws IoError.
-int RunStats(const std::string& database, Output& out);
+int RunStats(const StatsOptions& options, Output& out);
 
 // Adds `collect`, `export` and `stats` to the command line; returns them in
 // that order.
@@ -86,7 +93,7 @@ struct CollectCommands {
   CLI::App* stats;
 };
 CollectCommands AddCollectCommands(CLI::App& app, CollectOptions& collect, ExportOptions& export_options,
-                                   std::string& stats_database);
+                                   StatsOptions& stats);
 
 }  // namespace talvo::tool
 

@@ -1,38 +1,25 @@
 // talvo collect: the report stream, the collector's exactly-once store under
 // failing disks, and the live tool against a fake PBX on loopback (TCP in
 // both directions, a pseudo-terminal for a serial port, kill -9 and restart).
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
-#include <random>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tools/collect_test_support.h"
 #include "tools/collector.h"
+#include "tools/postgres_store.h"
 #include "tools/report_stream.h"
 #include "tools/sqlite_db.h"
+#include "tools/sqlite_store.h"
 #include "tools/tool_test_support.h"
 
 namespace talvo::tool {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::RunTool;
-using testing::ScratchDir;
 
 // --- the stream --------------------------------------------------------------
 
@@ -83,47 +70,21 @@ TEST(ReportStream, TelnetRequestsAreRefused) {
   EXPECT_EQ(reply, std::string("\xff\xfc\x01\xff\xfe\x03", 6));
 }
 
+TEST(PostgresText, AnyBytesBecomeValidUtf8) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x93\x9e", "M\xc3\xbcller \xe2\x82\xac \xf0\x9f\x93\x9e"},  // UTF-8 stays
+      {"M\xfcller", "M\xc3\xbcller"},                        // Latin-1
+      {std::string("a\0b", 3), "a\xef\xbf\xbd" "b"},             // NUL
+      {"\xc0\xaf", "\xc3\x80\xc2\xaf"},                          // overlong
+      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"},               // surrogate
+      {"\xe2\x82", "\xc3\xa2\xc2\x82"},                          // cut short
+  };
+  for (const auto& c : cases) EXPECT_EQ(ValidUtf8(c.in), c.out) << ::testing::PrintToString(c.in);
+}
+
 // --- shared helpers ------------------------------------------------------------
-
-const std::string kLayout = "toshiba-strata-ctx-smdr";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// The layout's sample report (calls of one and two lines), `copies` times.
-std::string SampleReport(int copies) {
-  const std::string one = ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/samples/" + kLayout + ".txt");
-  std::string report;
-  for (int i = 0; i < copies; ++i) report += one;
-  return report;
-}
-
-// The record rows `talvo decode` writes for `report`.
-std::string Decoded(const ScratchDir& dir, const std::string& report) {
-  const testing::RunResult r = RunTool({"decode", "--layout", kLayout, "-q", dir.Write("decoded.txt", report)});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  return r.out;
-}
-
-std::string Exported(const std::string& db) {
-  const testing::RunResult r = RunTool({"export", "--db", db});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  return r.out;
-}
-
-// The archive's files, one after the other.
-std::string ArchiveBytes(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().string());
-  std::sort(names.begin(), names.end());
-  std::string all;
-  for (const std::string& n : names) all += ReadFile(n);
-  return all;
-}
 
 int64_t Count(const std::string& db, const std::string& sql) {
   if (!std::filesystem::exists(db)) return 0;
@@ -133,15 +94,6 @@ int64_t Count(const std::string& db, const std::string& sql) {
   } catch (const SqliteError&) {
     return 0;  // the collector is creating it
   }
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(20ms);
-  }
-  return done();
 }
 
 // --- the collector in this process, with disks that fail -------------------------
@@ -186,12 +138,12 @@ TEST(Collector, FullArchiveAndFullDatabaseLoseNothing) {
   collector.Tick();
 
   // The database is full: decoding waits, the archive goes on.
-  collector.database().Exec("PRAGMA max_page_count = " +
-                            std::to_string(collector.database().QueryInt("PRAGMA page_count")));
+  SqliteDb& db = dynamic_cast<SqliteStore&>(collector.store()).db();
+  db.Exec("PRAGMA max_page_count = " + std::to_string(db.QueryInt("PRAGMA page_count")));
   collector.Receive(std::string_view(report).substr(2 * third));
   collector.Tick();
   EXPECT_GT(collector.counts().database_errors, 0u);
-  collector.database().Exec("PRAGMA max_page_count = 1000000");
+  db.Exec("PRAGMA max_page_count = 1000000");
   collector.Tick();
   collector.Tick();
   EXPECT_TRUE(collector.settled());
@@ -235,149 +187,44 @@ TEST(Collector, NoiseAndHugeLinesAreArchivedAndSkippedWhileCallsGoOn) {
   EXPECT_EQ(Exported(options.database), Decoded(dir, input));
 }
 
+TEST(Collector, UpgradesAVersionOneDatabaseKeepingItsCallsAndPlace) {
+  ScratchDir dir;
+  const std::string report = SampleReport(5);
+  const std::string settings =
+      dir.Write("pbx.ini", ReadFile(std::string(TALVO_LAYOUTS_SOURCE_DIR) + "/" + kLayout + ".ini"));
+  const std::unique_ptr<Env> env = NewSystemEnv();
+  Output log(2, "standard error");
+  CollectorOptions options{settings, dir.path() + "/new.sqlite", dir.path() + "/archive", "test", false};
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    collector.Receive(report);
+    collector.Tick();
+  }
+  // The same rows in the tables of version 1: no site, no version table.
+  options.database = dir.path() + "/old.sqlite";
+  {
+    SqliteDb old(options.database);
+    old.Exec("ATTACH '" + dir.path() + "/new.sqlite' AS new");
+    for (const char* table : {"calls", "rejects", "events"}) {
+      old.Exec(std::string("CREATE TABLE ") + table + " AS SELECT * FROM new." + table + "; ALTER TABLE " + table +
+               " DROP COLUMN site");
+    }
+    old.Exec("CREATE TABLE position AS SELECT archive, first_byte AS offset, after_cr FROM new.position");
+  }
+  options.site = "pbx1";
+  {
+    Collector collector(options, *env, SystemArchiveFiles(), log);
+    collector.Recover();
+    EXPECT_EQ(collector.counts().calls, 0u) << "decoding goes on from the stored place";
+  }
+  EXPECT_EQ(Count(options.database, "SELECT max(version) FROM schema_version"), 2);
+  EXPECT_EQ(Count(options.database, "SELECT count(*) FROM calls WHERE site = 'pbx1'"),
+            Count(options.database, "SELECT count(*) FROM calls"));
+  EXPECT_EQ(Exported(options.database), Decoded(dir, report));
+}
 // --- the live tool against a fake PBX ------------------------------------------
 
-// A listening socket on 127.0.0.1 and an ephemeral port.
-int ListenOnLoopback(uint16_t* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 4) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    throw std::runtime_error("cannot listen on loopback");
-  }
-  *port = ntohs(a.sin_port);
-  return fd;
-}
-
-int ConnectToLoopback(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// A PBX whose report port is a TCP server: it streams the report in uneven
-// bursts to whoever connects, going on where it stopped, and closes the
-// connection after each of `drops` random points (mid-line included).
-class FakePbx {
- public:
-  FakePbx(std::string report, int drops, uint32_t seed, std::chrono::microseconds pause = 300us)
-      : report_(std::move(report)), random_(seed), pause_(pause) {
-    listener_ = ListenOnLoopback(&port_);
-    std::uniform_int_distribution<std::size_t> at(1, report_.size() - 1);
-    for (int i = 0; i < drops; ++i) drops_.push_back(at(random_));
-    std::sort(drops_.begin(), drops_.end());
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~FakePbx() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
-  std::size_t sent() const { return sent_; }
-
- private:
-  void Run() {
-    std::uniform_int_distribution<std::size_t> burst(1, 400);
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      while (!stop_ && sent_ < report_.size()) {
-        std::size_t n = std::min(burst(random_), report_.size() - sent_);
-        while (!drops_.empty() && drops_.front() <= sent_) drops_.erase(drops_.begin());
-        const bool drop = !drops_.empty() && sent_ + n >= drops_.front();
-        if (drop) n = drops_.front() - sent_;
-        if (!SendAll(fd, std::string_view(report_).substr(sent_, n))) break;
-        sent_ += n;
-        if (drop) break;
-        std::this_thread::sleep_for(pause_);
-      }
-      // All sent: the link stays up until the collector goes.
-      while (!stop_ && sent_ == report_.size()) {
-        pollfd q{fd, POLLIN, 0};
-        char c;
-        if (::poll(&q, 1, 20) > 0 && ::recv(fd, &c, 1, 0) <= 0) break;
-      }
-      ::close(fd);
-    }
-  }
-
-  std::string report_;
-  std::mt19937 random_;
-  std::chrono::microseconds pause_;
-  std::vector<std::size_t> drops_;
-  int listener_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<std::size_t> sent_{0};
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
-// `talvo collect` running in `dir`, standard error appended to dir/collect.log.
-class CollectProcess {
- public:
-  CollectProcess(const ScratchDir& dir, std::vector<std::string> link) : log_(dir.path() + "/collect.log") {
-    std::vector<std::string> args = {TALVO_TOOL_PATH, "collect",   "--layout", kLayout,  "--db",
-                                     "calls.sqlite",  "--archive", "archive",  "--reconnect-delay",
-                                     "10ms",          "--reconnect-max", "40ms"};
-    args.insert(args.end(), link.begin(), link.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int log = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      ::dup2(log, 1);
-      ::dup2(log, 2);
-      if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-  }
-  ~CollectProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-  }
-  void Signal(int number) { ::kill(pid_, number); }
-  // The exit code, or 128 + the signal.
-  int Wait() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string Log() const { return ReadFile(log_); }
-
- private:
-  std::string log_;
-  pid_t pid_ = -1;
-};
-
-// Waits until the database holds as many calls as `expected` has record
-// rows, then stops the collector with `signal`; it must exit with 0.
 void StopWhenStored(CollectProcess& collect, const ScratchDir& dir, const std::string& expected, int signal) {
   const auto calls = static_cast<int64_t>(testing::CsvRows(expected).size()) - 1;
   EXPECT_GT(calls, 0);

@@ -13,60 +13,6 @@
 namespace talvo::tool {
 namespace {
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS calls (
-  id INTEGER PRIMARY KEY,
-  date TEXT NOT NULL,
-  start TEXT NOT NULL,
-  duration INTEGER NOT NULL,
-  ring INTEGER NOT NULL,
-  kind TEXT NOT NULL,
-  extension TEXT NOT NULL,
-  second_extension TEXT NOT NULL,
-  number TEXT NOT NULL,
-  trunk_group TEXT NOT NULL,
-  trunk TEXT NOT NULL,
-  account TEXT NOT NULL,
-  code TEXT NOT NULL,
-  pulses INTEGER NOT NULL,
-  call_index INTEGER NOT NULL,
-  flags TEXT NOT NULL,
-  source TEXT NOT NULL,
-  archive TEXT NOT NULL,
-  first_byte INTEGER NOT NULL,
-  end_archive TEXT NOT NULL,
-  end_byte INTEGER NOT NULL,
-  part INTEGER NOT NULL,
-  received TEXT NOT NULL,
-  UNIQUE (archive, first_byte, part));
-CREATE INDEX IF NOT EXISTS calls_by_date ON calls (date);
-CREATE TABLE IF NOT EXISTS rejects (
-  id INTEGER PRIMARY KEY,
-  status TEXT NOT NULL,
-  error_code INTEGER NOT NULL,
-  reason TEXT NOT NULL,
-  text TEXT NOT NULL,
-  source TEXT NOT NULL,
-  archive TEXT NOT NULL,
-  first_byte INTEGER NOT NULL,
-  end_archive TEXT NOT NULL,
-  end_byte INTEGER NOT NULL,
-  received TEXT NOT NULL,
-  UNIQUE (archive, first_byte));
-CREATE TABLE IF NOT EXISTS events (
-  id INTEGER PRIMARY KEY,
-  time TEXT NOT NULL,
-  level TEXT NOT NULL,
-  source TEXT NOT NULL,
-  event TEXT NOT NULL,
-  detail TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS position (
-  id INTEGER PRIMARY KEY CHECK (id = 1),
-  archive TEXT NOT NULL,
-  offset INTEGER NOT NULL,
-  after_cr INTEGER NOT NULL);
-)sql";
-
 // At most this many events wait for a database that fails; older ones are
 // still on standard error.
 constexpr std::size_t kEventLimit = 1000;
@@ -81,21 +27,6 @@ std::string LocalTimeText() {
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
   return text;
 }
-
-struct Collector::CallRow {
-  std::string date, start, kind, extension, second_extension, number, trunk_group, trunk, account, code, flags;
-  int64_t duration = 0, ring = 0, pulses = 0, index = -1;
-  StreamPosition first, end;
-  int64_t part = 0;
-  std::string received;
-};
-
-struct Collector::RejectRow {
-  std::string status, reason, text;
-  int64_t error_code = 0;
-  StreamPosition first, end;
-  std::string received;
-};
 
 class Collector::Sink final : public HostSink {
  public:
@@ -119,10 +50,11 @@ class Collector::Sink final : public HostSink {
     row.pulses = r.Pulses;
     row.index = d.call_index;
     AppendFlagWords(row.flags, r.Flags, '+');
-    row.first = c_.Entry(d.lines.first).start;
-    row.end = c_.Entry(d.lines.last).end;
+    SetPlace(row, d.lines);
     // Records that share their first line are told apart by their order.
-    row.part = !c_.calls_.empty() && c_.calls_.back().first == row.first ? c_.calls_.back().part + 1 : 0;
+    const bool same_first = !c_.calls_.empty() && c_.calls_.back().first_byte == row.first_byte &&
+                            c_.calls_.back().archive == row.archive;
+    row.part = same_first ? c_.calls_.back().part + 1 : 0;
     row.received = c_.received_;
     c_.calls_.push_back(std::move(row));
     ++c_.counts_.calls;
@@ -142,14 +74,24 @@ class Collector::Sink final : public HostSink {
       if (!row.text.empty()) row.text += '\n';
       row.text += line;
     }
-    row.first = c_.Entry(r.lines.first).start;
-    row.end = c_.Entry(r.lines.last).end;
+    SetPlace(row, r.lines);
     row.received = c_.received_;
     c_.rejects_.push_back(std::move(row));
     ++c_.counts_.rejects;
   }
 
  private:
+  // Where the row's lines stand in the archive.
+  template <typename Row>
+  void SetPlace(Row& row, const LineSpan& lines) const {
+    const StreamPosition first = c_.Entry(lines.first).start;
+    const StreamPosition end = c_.Entry(lines.last).end;
+    row.archive = c_.reader_.name(first.file);
+    row.first_byte = first.offset;
+    row.end_archive = c_.reader_.name(end.file);
+    row.end_byte = end.offset;
+  }
+
   Collector& c_;
 };
 
@@ -167,32 +109,18 @@ Collector::Collector(const CollectorOptions& options, Env& env, ArchiveFileLayer
   if (::stat(options.archive.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     throw IoError("the archive '" + options.archive + "' is not a folder");
   }
-  db_ = std::make_unique<SqliteDb>(options.database);
-  CreateTables();
+  store_ = OpenCallStore(options.database, options.site, false);
+  if (const std::optional<ArchivePlace> place = store_->Position()) {
+    committed_file_ = place->archive;
+    committed_offset_ = place->offset;
+    committed_after_cr_ = place->after_cr;
+  }
   LoadDriverSettings(env, options.settings, settings_);
   explainer_ = std::make_unique<RejectExplainer>(settings_);
   sink_ = std::make_unique<Sink>(*this);
 }
 
 Collector::~Collector() = default;
-
-void Collector::CreateTables() {
-  // WAL: readers (export, stats) never block the collector. NORMAL: a
-  // commit is not waited onto the disk. The archive is, before every commit,
-  // and the calls commit together with the place to restart from; so a
-  // commit that a power loss takes back only moves the restart place back,
-  // and the calls are decoded again from the archive, once. The database
-  // stays whole either way (WAL with NORMAL never corrupts).
-  db_->Exec("PRAGMA journal_mode=WAL");
-  db_->Exec("PRAGMA synchronous=NORMAL");
-  db_->Exec(kSchema);
-  SqliteStatement st(*db_, "SELECT archive, offset, after_cr FROM position WHERE id = 1");
-  if (st.Step()) {
-    committed_file_ = std::string(st.Text(0));
-    committed_offset_ = static_cast<uint64_t>(st.Int(1));
-    committed_after_cr_ = st.Int(2) != 0;
-  }
-}
 
 void Collector::StartDecoding() {
   session_.reset();
@@ -293,75 +221,10 @@ bool Collector::Commit() {
   }
   bool after_cr = false;
   const StreamPosition at = ResumePosition(&after_cr);
+  const ArchivePlace place{reader_.name(at.file), at.offset, after_cr};
   try {
-    SqliteTransaction txn(*db_);
-    SqliteStatement call(*db_,
-                         "INSERT OR IGNORE INTO calls (date, start, duration, ring, kind, extension, "
-                         "second_extension, number, trunk_group, trunk, account, code, pulses, call_index, flags, "
-                         "source, archive, first_byte, end_archive, end_byte, part, received) VALUES "
-                         "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (const CallRow& r : calls_) {
-      int i = 0;
-      call.BindView(++i, r.date);
-      call.BindView(++i, r.start);
-      call.Bind(++i, r.duration);
-      call.Bind(++i, r.ring);
-      call.BindView(++i, r.kind);
-      call.BindView(++i, r.extension);
-      call.BindView(++i, r.second_extension);
-      call.BindView(++i, r.number);
-      call.BindView(++i, r.trunk_group);
-      call.BindView(++i, r.trunk);
-      call.BindView(++i, r.account);
-      call.BindView(++i, r.code);
-      call.Bind(++i, r.pulses);
-      call.Bind(++i, r.index);
-      call.BindView(++i, r.flags);
-      call.BindView(++i, options_.source);
-      call.BindView(++i, reader_.name(r.first.file));
-      call.Bind(++i, static_cast<int64_t>(r.first.offset));
-      call.BindView(++i, reader_.name(r.end.file));
-      call.Bind(++i, static_cast<int64_t>(r.end.offset));
-      call.Bind(++i, r.part);
-      call.BindView(++i, r.received);
-      call.Run();
-    }
-    SqliteStatement reject(*db_,
-                           "INSERT OR IGNORE INTO rejects (status, error_code, reason, text, source, archive, "
-                           "first_byte, end_archive, end_byte, received) VALUES (?,?,?,?,?,?,?,?,?,?)");
-    for (const RejectRow& r : rejects_) {
-      int i = 0;
-      reject.Bind(++i, r.status);
-      reject.Bind(++i, r.error_code);
-      reject.Bind(++i, r.reason);
-      reject.Bind(++i, r.text);
-      reject.Bind(++i, options_.source);
-      reject.Bind(++i, reader_.name(r.first.file));
-      reject.Bind(++i, static_cast<int64_t>(r.first.offset));
-      reject.Bind(++i, reader_.name(r.end.file));
-      reject.Bind(++i, static_cast<int64_t>(r.end.offset));
-      reject.Bind(++i, r.received);
-      reject.Run();
-    }
-    SqliteStatement event(*db_, "INSERT INTO events (time, level, source, event, detail) VALUES (?,?,?,?,?)");
-    for (const EventRow& e : events_) {
-      event.Bind(1, e.time);
-      event.Bind(2, e.level);
-      event.Bind(3, options_.source);
-      event.Bind(4, e.event);
-      event.Bind(5, e.detail);
-      event.Run();
-    }
-    SqliteStatement position(*db_,
-                             "INSERT INTO position (id, archive, offset, after_cr) VALUES (1, ?, ?, ?) "
-                             "ON CONFLICT (id) DO UPDATE SET archive = excluded.archive, offset = excluded.offset, "
-                             "after_cr = excluded.after_cr");
-    position.Bind(1, reader_.name(at.file));
-    position.Bind(2, static_cast<int64_t>(at.offset));
-    position.Bind(3, int64_t{after_cr ? 1 : 0});
-    position.Run();
-    txn.Commit();
-  } catch (const SqliteError& e) {
+    store_->Commit({options_.source, calls_, rejects_, events_, place});
+  } catch (const IoError& e) {
     ++counts_.database_errors;
     if (!database_failing_) {
       database_failing_ = true;
@@ -371,8 +234,8 @@ bool Collector::Commit() {
     return false;
   }
   ++counts_.commits;
-  committed_file_ = reader_.name(at.file);
-  committed_offset_ = at.offset;
+  committed_file_ = place.archive;
+  committed_offset_ = place.offset;
   committed_after_cr_ = after_cr;
   calls_.clear();
   rejects_.clear();

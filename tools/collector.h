@@ -2,8 +2,8 @@
 //
 // Raw first: received bytes are appended to the archive before anything else
 // looks at them, and the decoder reads them back from the archive, never from
-// the link. Records are stored in SQLite in transactions that also store the
-// place in the archive where decoding stands; the archive is made durable
+// the link. Records are stored (in SQLite or PostgreSQL, see call_store.h) in
+// transactions that also store the place in the archive where decoding stands; the archive is made durable
 // (fdatasync) before each such transaction. So the database never holds a call
 // whose bytes could be lost, and a collector stopped at any instant goes on
 // from the last committed place and decodes the same lines again. Each call is
@@ -25,22 +25,23 @@
 #include <vector>
 
 #include "config/driver_settings.h"
+#include "tools/call_store.h"
 #include "platform/env.h"
 #include "tools/host_session.h"
 #include "tools/output.h"
 #include "tools/raw_archive.h"
 #include "tools/reject_reasons.h"
 #include "tools/report_stream.h"
-#include "tools/sqlite_db.h"
 
 namespace talvo::tool {
 
 struct CollectorOptions {
   std::string settings;     // the settings file (section "pbx")
-  std::string database;     // the SQLite file
+  std::string database;     // the SQLite file or PostgreSQL connection string
   std::string archive;      // the archive folder
   std::string source;       // the link in words ("tcp 192.0.2.7:2300"), in rows and log lines
   bool telnet = false;      // the link is TCP: telnet commands are taken out before decoding
+  std::string site = "";    // the site's name on every row
   std::size_t batch_calls = 4000;  // a transaction holds at most this many calls
   // Received bytes the archive could not take are held in memory up to this
   // much; beyond it backlogged() asks the link to stop reading.
@@ -61,9 +62,9 @@ struct CollectorCounts {
 
 class Collector {
  public:
-  // Opens the database (creating its tables) and the archive folder.
-  // REQUIRES: `env`, `files` and `log` outlive the collector. Throws IoError
-  // (SqliteError) when the database cannot be opened or set up.
+  // Opens the database (creating or upgrading its tables) and the archive
+  // folder. REQUIRES: `env`, `files` and `log` outlive the collector. Throws
+  // IoError when the database cannot be opened or set up.
   Collector(const CollectorOptions& options, Env& env, ArchiveFileLayer& files, Output& log);
   ~Collector();
   Collector(const Collector&) = delete;
@@ -101,22 +102,16 @@ class Collector {
   bool settled() const {
     return writer_.held() == 0 && calls_.empty() && rejects_.empty() && events_.empty() && !position_moved_;
   }
-  // The database, for tests that make it fail (PRAGMA max_page_count).
-  SqliteDb& database() { return *db_; }
+  // The store, for tests that make it fail.
+  CallStore& store() { return *store_; }
 
  private:
-  struct CallRow;
-  struct RejectRow;
-  struct EventRow {
-    std::string time, level, event, detail;
-  };
   struct LineEntry {
     uint64_t number;
     StreamPosition start, end;
   };
   class Sink;
 
-  void CreateTables();
   // Starts decoding afresh at the committed place.
   void StartDecoding();
   // Decodes what the archive holds beyond the decoder, committing whenever a
@@ -132,7 +127,7 @@ class Collector {
   CollectorOptions options_;
   Env& env_;
   Output& log_;
-  std::unique_ptr<SqliteDb> db_;
+  std::unique_ptr<CallStore> store_;
   DriverSettings settings_;
   std::unique_ptr<RejectExplainer> explainer_;
   ArchiveWriter writer_;

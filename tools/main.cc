@@ -139,9 +139,9 @@ int Run(int argc, char** argv) {
 
   talvo::tool::CollectOptions collect;
   talvo::tool::ExportOptions export_options;
-  std::string stats_database;
+  talvo::tool::StatsOptions stats;
   const talvo::tool::CollectCommands collect_cmds =
-      talvo::tool::AddCollectCommands(app, collect, export_options, stats_database);
+      talvo::tool::AddCollectCommands(app, collect, export_options, stats);
 
   try {
     app.parse(argc, argv);
@@ -160,7 +160,7 @@ int Run(int argc, char** argv) {
   }
   if (collect_cmds.collect->parsed()) return talvo::tool::RunCollect(collect, err);
   if (collect_cmds.export_calls->parsed()) return talvo::tool::RunExport(export_options, out);
-  if (collect_cmds.stats->parsed()) return talvo::tool::RunStats(stats_database, out);
+  if (collect_cmds.stats->parsed()) return talvo::tool::RunStats(stats, out);
   if (guess_cmd->parsed()) return talvo::tool::RunLayoutGuess(guess, out, err);
   if (explain_cmd->parsed()) return talvo::tool::RunExplain(explain, out);
   if (build_cmd->parsed()) return talvo::tool::RunTableBuild(build, err);

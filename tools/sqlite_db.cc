@@ -89,6 +89,10 @@ int64_t SqliteStatement::Int(int i) { return sqlite3_column_int64(stmt_, i); }
 
 bool SqliteStatement::IsNull(int i) { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
 
+int SqliteStatement::ColumnCount() { return sqlite3_column_count(stmt_); }
+
+int SqliteStatement::ParameterCount() { return sqlite3_bind_parameter_count(stmt_); }
+
 SqliteTransaction::SqliteTransaction(SqliteDb& db) : db_(db) { db_.Exec("BEGIN IMMEDIATE"); }
 
 SqliteTransaction::~SqliteTransaction() {

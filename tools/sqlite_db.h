@@ -79,6 +79,8 @@ class SqliteStatement {
   std::string_view Text(int i);
   int64_t Int(int i);
   bool IsNull(int i);
+  int ColumnCount();
+  int ParameterCount();
 
  private:
   SqliteDb& db_;
