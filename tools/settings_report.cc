@@ -73,13 +73,11 @@ std::vector<KeyInfo> BuildKeys() {
     const auto byte = [row](const S& s) { return unsigned{s.*row->column}; };
     switch (row->form) {
       case KeyForm::kPosition:
-        k.kind = KeyKind::kPair;
-        k.column = byte;
-        k.line = [row](const S& s) { return unsigned{s.*row->line}; };
-        break;
       case KeyForm::kColumn:
       case KeyForm::kByteColumn:
-        k.kind = row->form == KeyForm::kColumn ? KeyKind::kColumn : KeyKind::kByteColumn;
+        k.kind = row->form == KeyForm::kPosition ? KeyKind::kPair
+                 : row->form == KeyForm::kColumn ? KeyKind::kColumn
+                                                 : KeyKind::kByteColumn;
         k.column = byte;
         k.line = [row](const S& s) { return unsigned{s.*row->line}; };
         break;
