@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "parse/field_decoders.h"
@@ -139,6 +140,22 @@ std::optional<int32_t> DecodeEnd(RecordDecode& d, int32_t code, int32_t seconds_
 
 void DecodeCallDate(std::string_view line, uint8_t year_col, uint8_t month_col, uint8_t day_col,
                     const LocalDate& today, bool& ok, ShortText<6>& call_date) {
+  // The usual case first: the year printed, all six digits on the line.
+  if (ok && year_col != 0 && month_col != 0 && day_col != 0 && std::size_t{year_col} + 1 <= line.size() &&
+      std::size_t{month_col} + 1 <= line.size() && std::size_t{day_col} + 1 <= line.size()) {
+    const char* y = line.data() + year_col - 1;
+    const char* m = line.data() + month_col - 1;
+    const char* dd = line.data() + day_col - 1;
+    if (IsDigit(y[0]) && IsDigit(y[1]) && IsDigit(m[0]) && IsDigit(m[1]) && IsDigit(dd[0]) && IsDigit(dd[1])) {
+      const char date[6] = {y[0], y[1], m[0], m[1], dd[0], dd[1]};
+      std::memcpy(call_date.chars, date, sizeof date);
+      call_date.length = 6;
+      const int month_number = (m[0] - '0') * 10 + (m[1] - '0');
+      const int day_number = (dd[0] - '0') * 10 + (dd[1] - '0');
+      ok = month_number >= 1 && month_number <= 12 && day_number >= 1 && day_number <= 31;
+      return;
+    }
+  }
   const std::string_view month = CutText(line, month_col, 2);
   // Year, month and day joined, of which the date keeps six characters.
   char date[6];

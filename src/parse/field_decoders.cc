@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "util/text.h"
@@ -34,7 +35,47 @@ ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width,
   return result;
 }
 
+// True iff `text` is 1 to 9 plain digits: a value ParseInteger reads
+// without sign, prefix or overflow.
+bool IsShortDigitRun(std::string_view text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+uint32_t DigitRunValue(std::string_view digits) {
+  uint32_t value = 0;
+  for (char c : digits) value = value * 10u + static_cast<uint32_t>(c - '0');
+  return value;
+}
+
 }  // namespace
+
+ShortText<6> PlainTrunk(std::string_view text) {
+  text = text.substr(0, 6);
+  ShortText<6> t;
+  if (text.empty()) {
+    t.assign("0");
+    return t;
+  }
+  if (IsShortDigitRun(text)) {
+    // The integer's own digits: leading zeros dropped, one digit at least.
+    std::size_t first = 0;
+    while (first + 1 < text.size() && text[first] == '0') ++first;
+    t.assign(text.substr(first));
+    return t;
+  }
+  if (const IntegerParse p = ParseInteger(text); p.error_pos == 0) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, p.value).ptr;
+    t.assign(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+  } else {
+    t.assign(text);
+  }
+  return t;
+}
 
 double ParseRealField(std::string_view text, bool& ok) {
   // Only a field with a comma is copied, to put the point in its place.
@@ -64,9 +105,23 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
   trunk = trunk.substr(0, 6);
   ShortText<6> result;
   if (as_text) {
-    std::string joined(base);
-    joined.append(trunk);
-    result.assign(joined);
+    char joined[12];
+    std::memcpy(joined, base.data(), base.size());
+    std::memcpy(joined + base.size(), trunk.data(), trunk.size());
+    result.assign(std::string_view(joined, base.size() + trunk.size()));
+    return result;
+  }
+  if (!base.empty() && IsShortDigitRun(base) && IsShortDigitRun(trunk)) {
+    // Two plain numbers of at most six digits: their sum needs no wider
+    // arithmetic and no general formatting.
+    uint32_t sum = DigitRunValue(base) + DigitRunValue(trunk);
+    char digits[8];
+    std::size_t at = sizeof digits;
+    do {
+      digits[--at] = static_cast<char>('0' + sum % 10u);
+      sum /= 10u;
+    } while (sum != 0);
+    result.assign(std::string_view(digits + at, sizeof digits - at));
     return result;
   }
   if (!base.empty()) {
@@ -83,6 +138,22 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
   }
   result.assign(trunk);
   return result;
+}
+
+int32_t DecodePulsesField(std::string_view field, int32_t multiplier, bool& ok) {
+  const std::string_view trimmed = TrimBlanks(field);
+  if (trimmed.empty()) return ScalePulses(multiplier, 0.0, ok);
+  if (IsShortDigitRun(trimmed)) {
+    // A whole number of pulses: the product is exact in 64 bits, and exact
+    // in a double below 2^53, where the rounding has nothing to round.
+    const int64_t product = int64_t{multiplier} * int64_t{DigitRunValue(trimmed)};
+    constexpr int64_t kExactInDouble = int64_t{1} << 53;
+    if (product < kExactInDouble && product > -kExactInDouble) {
+      return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(product)));
+    }
+  }
+  const double x = ParseRealField(field, ok);
+  return ScalePulses(multiplier, x, ok);
 }
 
 int32_t ScalePulses(int32_t multiplier, double pulses, bool& ok) {

@@ -38,11 +38,18 @@ ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width
 // As ExtractDigits, keeping ASCII letters and digits.
 ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width);
 
+// A trunk text in its plain form: empty becomes "0" and an integer loses its
+// sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31"). Cut to six
+// characters.
+ShortText<6> PlainTrunk(std::string_view text);
 // Applies the trunk-group base: with `as_text`, base followed by trunk (cut to
 // 6); otherwise, when both are integers and the base is not empty, their sum;
 // otherwise the trunk unchanged.
 ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool as_text);
 
+// The pulses field read as ParseRealField and scaled as ScalePulses, whole
+// numbers without floating point.
+int32_t DecodePulsesField(std::string_view field, int32_t multiplier, bool& ok);
 // PULSES_MULT times the pulses value, rounded half to even and kept to 32 bits.
 // Clears `ok` when the product is not finite or lies beyond 64 bits.
 int32_t ScalePulses(int32_t multiplier, double pulses, bool& ok);

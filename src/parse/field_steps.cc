@@ -18,24 +18,6 @@ constexpr int32_t kCodeLocalNumber = TALVO_ERR_LOCAL_NUMBER;
 constexpr int32_t kCodeDutyExtension = TALVO_ERR_DUTY_EXTENSION;
 constexpr int32_t kCodeDutyCode = TALVO_ERR_DUTY_CODE;
 
-// A trunk text in its plain form: empty becomes "0" and an integer loses its
-// sign, zeros and hexadecimal form ("007" is "7", "$1F" is "31"). Cut to the
-// six characters that both of its users keep.
-ShortText<6> NormalizeTrunk(std::string_view text) {
-  text = text.substr(0, 6);
-  ShortText<6> t;
-  if (text.empty()) {
-    t.assign("0");
-  } else if (const IntegerParse p = ParseInteger(text); p.error_pos == 0) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, p.value).ptr;
-    t.assign(std::string_view(digits, static_cast<std::size_t>(end - digits)));
-  } else {
-    t.assign(text);
-  }
-  return t;
-}
-
 // Stores `prefix` followed by `text` into a bounded text field, cut to its
 // capacity. `text` may lie in the field itself.
 template <typename T>
@@ -91,22 +73,21 @@ void DecodePulses(RecordDecode& d) {
   if (!d.state.record_ok || d.s.pulses_column == 0) return;
   auto field = d.Field(d.s.pulses_line, d.s.pulses_column, d.s.pulses_width);
   if (!field) return;
-  const double x = ParseRealField(*field, d.state.record_ok);
-  d.rec.Pulses = ScalePulses(d.s.pulses_multiplier, x, d.state.record_ok);
+  d.rec.Pulses = DecodePulsesField(*field, d.s.pulses_multiplier, d.state.record_ok);
   d.Record(kCodePulses);
 }
 
 void DecodeTrunkGroup(RecordDecode& d) {
   std::string_view group = TextOf(d.rec.TrunkGroup);
   if (auto field = TrunkField(d, d.s.trunk_group_line, d.s.trunk_group_column, d.s.trunk_group_width)) group = TrimBlanks(*field);
-  const ShortText<6> plain = NormalizeTrunk(group);
+  const ShortText<6> plain = PlainTrunk(group);
   StoreText(d.rec.TrunkGroup, ApplyTrunkBase(d.s.trunk_group_base.view(), plain.view(), d.s.trunk_group_base_as_text).view());
 }
 
 void DecodeTrunk(RecordDecode& d) {
   std::string_view trunk = TextOf(d.rec.Trunk);
   if (auto field = TrunkField(d, d.s.trunk_line, d.s.trunk_column, d.s.trunk_width)) trunk = TrimBlanks(*field);
-  const ShortText<6> plain = NormalizeTrunk(trunk);
+  const ShortText<6> plain = PlainTrunk(trunk);
   StoreText(d.rec.Trunk, plain.view());
 }
 
