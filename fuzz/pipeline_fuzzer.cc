@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static std::unordered_map<std::string, talvo::DriverSettings> loaded;
   const auto known = loaded.find(std::string(settings));
   if (known != loaded.end()) {
-    *driver.driver.Settings(handle) = known->second;
+    driver.driver.ReplaceSettings(handle, known->second);
   } else {
     const auto file = ShortString(kSettingsFile);
     int32_t index_base = 0;

@@ -6,12 +6,37 @@
 
 namespace talvo {
 
+int32_t Driver::AcquireHandle() {
+  const int32_t handle = handles_.Acquire();
+  if (handle != 0) CompilePlan(handle);
+  return handle;
+}
+
+void Driver::ReleaseHandle(int32_t handle) {
+  handles_.Release(handle);
+  if (handle >= 1 && handle <= HandleTable::kSlots) plans_[static_cast<std::size_t>(handle - 1)].reset();
+}
+
+bool Driver::ReplaceSettings(int32_t handle, const DriverSettings& settings) {
+  DriverSettings* held = handles_.Find(handle);
+  if (held == nullptr) return false;
+  *held = settings;
+  CompilePlan(handle);
+  return true;
+}
+
+void Driver::CompilePlan(int32_t handle) {
+  // REQUIRES: `handle` is taken.
+  plans_[static_cast<std::size_t>(handle - 1)] = OneLinePlan::Compile(*handles_.Find(handle));
+}
+
 std::optional<int32_t> Driver::LoadSettings(int32_t handle, std::string_view file) {
   DriverSettings* settings = handles_.Find(handle);
   if (settings == nullptr) return std::nullopt;
   DriverSettings loaded;
   const int32_t index_base = LoadDriverSettings(env_, file, loaded);
   *settings = loaded;
+  CompilePlan(handle);
   return index_base;
 }
 
@@ -23,6 +48,21 @@ void Driver::StartRun() {
 int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out) {
   const DriverSettings* settings = handles_.Find(handle);
   if (settings == nullptr) return TALVO_RESULT_NO_RECORD;
+  const std::optional<OneLinePlan>& plan = plans_[static_cast<std::size_t>(handle - 1)];
+  if (use_plans_ && plan && lines.Count() == 1) {
+    // The line is read where the host holds it: nothing below calls on the
+    // host's list again.
+    std::string_view line;
+    if (!lines.View(0, &line)) return TALVO_RESULT_NO_RECORD;
+    if (plan->StartsNormalRecord(line)) {
+      parser_state_.local_call_pending = false;
+      parser_state_.duty_call_pending = false;
+      parser_state_.record_ok = true;
+      record_buffer_.Lend(line);
+      return AssemblePlannedRecord(*plan, *settings, record_buffer_, parser_state_, env_, conversion_table_.get(),
+                                   out);
+    }
+  }
   record_buffer_.BeginCall();
   const Recognition r = Recognize(*settings, lines, record_buffer_, parser_state_, out.error_code);
   switch (r.outcome) {

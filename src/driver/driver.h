@@ -12,6 +12,8 @@
 //    handles, as they always have been;
 //  - the buffer the record's lines are copied into, kept from call to call so
 //    that a line costs no allocation;
+//  - for each handle whose layout prints a call on one line, the plan
+//    compiled from its settings (parse/one_line_plan.h);
 //  - the platform layer it was given, through which it reads settings files,
 //    the conversion table and today's date.
 //
@@ -23,6 +25,7 @@
 #define TALVO_DRIVER_DRIVER_H_
 
 #include <cstdint>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -30,6 +33,7 @@
 #include "config/driver_settings.h"
 #include "convert/conversion_table.h"
 #include "driver/handle_table.h"
+#include "parse/one_line_plan.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
@@ -48,13 +52,16 @@ class Driver {
 
   // The lowest free handle (1..10), or 0 when all are taken. A new handle's
   // settings are those of a missing settings file.
-  int32_t AcquireHandle() { return handles_.Acquire(); }
+  int32_t AcquireHandle();
 
   // Frees `handle`; 0, numbers outside 1..10 and free handles are ignored.
-  void ReleaseHandle(int32_t handle) { handles_.Release(handle); }
+  void ReleaseHandle(int32_t handle);
 
   // The settings of a taken handle, or nullptr.
-  DriverSettings* Settings(int32_t handle) { return handles_.Find(handle); }
+  const DriverSettings* Settings(int32_t handle) { return handles_.Find(handle); }
+  // Replaces the settings of a taken handle as a load would (tools that keep
+  // settings already read); false for a handle that is not taken.
+  bool ReplaceSettings(int32_t handle, const DriverSettings& settings);
 
   // Loads section "pbx" of `file` into the settings of `handle` and returns
   // INDEX_BASE; nothing, and no file read, for a handle that is not taken.
@@ -78,12 +85,22 @@ class Driver {
   // is not taken. REQUIRES: lines.Count() >= 1.
   int32_t ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out);
 
+  // Whether one-line layouts are decoded through their compiled plan (the
+  // default) or, as every other layout, by the general path. Both give the
+  // same results; tests compare them.
+  void set_use_plans(bool use) { use_plans_ = use; }
   // The flags carried from one line to the next.
   const ParserState& parser_state() const { return parser_state_; }
 
  private:
   Env& env_;
+  // Compiles the plan of `handle` from its settings.
+  void CompilePlan(int32_t handle);
+
   HandleTable handles_;
+  // The compiled plan of each handle whose layout has one, by handle - 1.
+  std::array<std::optional<OneLinePlan>, HandleTable::kSlots> plans_{};
+  bool use_plans_ = true;
   std::unique_ptr<ConversionTable> conversion_table_;
   ParserState parser_state_;
   RecordBuffer record_buffer_;

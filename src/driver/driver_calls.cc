@@ -31,11 +31,18 @@ class HostLines final : public RecordLines {
   int32_t Count() override { return list_->ops->Count(list_); }
 
   bool Get(int32_t i, std::string* out) override {
+    std::string_view line;
+    if (!View(i, &line)) return false;
+    out->assign(line);
+    return true;
+  }
+
+  bool View(int32_t i, std::string_view* out) override {
     const char* text = nullptr;
     int32_t length = 0;
     if (list_->ops->Get(list_, i, &text, &length) != 0) return false;
     if (length < 0 || (text == nullptr && length > 0)) return false;
-    out->assign(text == nullptr ? "" : text, static_cast<std::size_t>(length));
+    *out = text == nullptr ? std::string_view() : std::string_view(text, static_cast<std::size_t>(length));
     return true;
   }
 

@@ -9,6 +9,7 @@
 #include "parse/date_time.h"
 #include "parse/field_decoders.h"
 #include "parse/field_steps.h"
+#include "parse/one_line_plan.h"
 #include "parse/record_decode.h"
 
 namespace talvo {
@@ -240,6 +241,31 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
   return kind;
 }
 
+// The steps of a normal call as a one-line plan runs them: the marker
+// tests compiled, the steps that can change nothing left out.
+CallKind RunPlannedCallSteps(RecordDecode& d, const OneLinePlan& plan) {
+  const OneLinePlan::Steps& run = plan.steps();
+  d.state.incoming_call = plan.IncomingCall(d.lines.LineOrEmpty(1));
+  if (run.date) DecodeDateStep(d);
+  if (run.dialled) DecodeDialledNumber(d);
+  if (run.caller) DecodeCallerNumber(d);
+  if (run.times) DecodeTimesStep(d);
+  DecodeRingTimeStep(d);
+  if (run.index) DecodeIndex(d);
+  if (run.pulses) DecodePulses(d);
+  DecodeTrunkGroup(d);
+  DecodeTrunk(d);
+  if (run.account) DecodeAccount(d);
+  DecodeExtension(d);
+  if (run.originating) DecodeOriginatingExtension(d);
+  RequireExtension(d);
+  if (run.code) DecodeCode(d);
+  TestPrivateMarkers(d);
+  const CallKind kind = Classify(d);
+  if (run.disa) DecodeDisa(d);
+  return kind;
+}
+
 // A local call that decodes is recorded as an internal call.
 CallKind RunLocalCallSteps(RecordDecode& d) {
   DecodeLocalCallDateTime(d);
@@ -309,6 +335,14 @@ int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, Parse
     kind = RunNormalCallSteps(d);
   }
   return FinalStep(d, kind);
+}
+
+int32_t AssemblePlannedRecord(const OneLinePlan& plan, const DriverSettings& s, const RecordBuffer& lines,
+                              ParserState& state, Env& env, const ConversionTable* conversion_table,
+                              LineOutputs& out) {
+  RecordDecode d{s, lines, state, out.records[0], out, env, conversion_table, {}, {}};
+  ResetDecode(d);
+  return FinalStep(d, RunPlannedCallSteps(d, plan));
 }
 
 }  // namespace talvo

@@ -7,6 +7,7 @@
 
 #include "config/driver_settings.h"
 #include "convert/conversion_table.h"
+#include "parse/one_line_plan.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
@@ -20,6 +21,14 @@ namespace talvo {
 // REQUIRES: out.records points at TALVO_RECORD_ENTRIES records.
 int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, Env& env,
                        const ConversionTable* conversion_table, LineOutputs& out);
+
+// AssembleRecord for a normal record of a one-line layout, decoded as `plan`
+// says. The same record, result and codes as AssembleRecord.
+// REQUIRES: `plan` compiled from `s`; `lines` holds the one line, which
+// starts a normal record; no local or duty call pending.
+int32_t AssemblePlannedRecord(const OneLinePlan& plan, const DriverSettings& s, const RecordBuffer& lines,
+                              ParserState& state, Env& env, const ConversionTable* conversion_table,
+                              LineOutputs& out);
 
 }  // namespace talvo
 

@@ -19,6 +19,11 @@ class VectorLines final : public RecordLines {
     *out = lines[static_cast<std::size_t>(i)];
     return true;
   }
+  bool View(int32_t i, std::string_view* out) override {
+    if (i < 0 || i >= Count()) return false;
+    *out = lines[static_cast<std::size_t>(i)];
+    return true;
+  }
   bool Delete(int32_t i) override {
     if (i < 0 || i >= Count()) return false;
     lines.erase(lines.begin() + i);
@@ -174,6 +179,7 @@ TEST_F(RecognitionTest, AListThatRefusesItsLinesGivesNoRecord) {
    public:
     int32_t Count() override { return 2; }
     bool Get(int32_t, std::string*) override { return false; }
+    bool View(int32_t, std::string_view*) override { return false; }
     bool Delete(int32_t) override { return false; }
     void CarryOver(std::string_view) override {}
   } refusing;

@@ -25,6 +25,7 @@ bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
     }
   }
   fetched_ = 0;
+  for (int32_t i = 0; i < n; ++i) views_[static_cast<std::size_t>(i)] = lines_[static_cast<std::size_t>(i)];
   count_ = n;
   total_ = std::max(count, 0);
   return true;
@@ -35,7 +36,9 @@ void RecordBuffer::Assign(std::initializer_list<std::string_view> lines) {
   count_ = 0;
   for (std::string_view line : lines) {
     if (count_ == kMaxLines) break;
-    lines_[static_cast<std::size_t>(count_++)].assign(line);
+    const auto k = static_cast<std::size_t>(count_++);
+    lines_[k].assign(line);
+    views_[k] = lines_[k];
   }
   total_ = static_cast<int32_t>(lines.size());
 }

@@ -36,11 +36,19 @@ class RecordBuffer {
 
   // Fills the buffer directly (tests, tools).
   void Assign(std::initializer_list<std::string_view> lines);
+  // Holds `line` as the record's only line without copying it. The caller
+  // keeps its characters alive and unchanged while the record is decoded.
+  void Lend(std::string_view line) {
+    fetched_ = 0;
+    views_[0] = line;
+    count_ = 1;
+    total_ = 1;
+  }
 
   // Line k (1-based) of the record, or nothing when it is not buffered.
   std::optional<std::string_view> Line(int32_t k) const {
     if (k < 1 || k > count_) return std::nullopt;
-    return std::string_view(lines_[static_cast<std::size_t>(k - 1)]);
+    return views_[static_cast<std::size_t>(k - 1)];
   }
 
   // Line k, or the empty text when it is not buffered.
@@ -51,6 +59,7 @@ class RecordBuffer {
 
  private:
   std::array<std::string, kMaxLines> lines_{};  // keep their capacity from call to call
+  std::array<std::string_view, kMaxLines> views_{};  // the held lines: copies, or one lent line
   std::string beyond_;                          // a line fetched past the sixth
   uint32_t fetched_ = 0;                        // bit i: lines_[i] holds line i of this call
   int32_t count_ = 0;                           // lines held, 0..6

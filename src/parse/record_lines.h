@@ -19,6 +19,9 @@ class RecordLines {
   virtual int32_t Count() = 0;
   // Copies line i (0-based) into *out. Returns false when the list refuses.
   virtual bool Get(int32_t i, std::string* out) = 0;
+  // Line i (0-based) as the host holds it, without a copy: valid until the
+  // next call on the list. Returns false when the list refuses.
+  virtual bool View(int32_t i, std::string_view* out) = 0;
   // Removes line i. Returns false when the list refuses.
   virtual bool Delete(int32_t i) = 0;
   // Hands `line` to the host as the first line of the next record.

@@ -1,0 +1,101 @@
+#include "parse/one_line_plan.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace talvo {
+namespace {
+
+// A marker entry that tests something: a column and a text (cut to 10).
+bool Configured(const CheckEntry& e) { return e.column != 0 && !e.text.empty(); }
+
+OneLinePlan::Marker CompileMarker(const CheckEntry& e) {
+  OneLinePlan::Marker m;
+  const std::string_view text = e.text.view().substr(0, m.text.size());
+  m.offset = static_cast<uint16_t>(e.column - 1);
+  m.length = static_cast<uint8_t>(text.size());
+  std::memcpy(m.text.data(), text.data(), text.size());
+  return m;
+}
+
+// True iff every position of the settings names line 1.
+bool AllOnLineOne(const DriverSettings& s) {
+  for (const CheckEntry& e : s.markers) {
+    if (e.line != 1) return false;
+  }
+  for (const BlankEntry& e : s.blank_columns) {
+    if (e.line != 1) return false;
+  }
+  for (const auto* group : {&s.incoming_markers, &s.private_markers, &s.local_markers, &s.duty_markers}) {
+    for (const CheckEntry& e : *group) {
+      if (e.line != 1) return false;
+    }
+  }
+  for (const CharEntry& e : s.duty_second_extension_characters) {
+    if (e.line != 1) return false;
+  }
+  for (uint8_t line :
+       {s.start_line, s.end_line, s.duration_line, s.ring_line, s.date_line, s.day_of_year_line, s.number_line,
+        s.caller_line, s.trunk_group_line, s.trunk_line, s.extension_line, s.originating_extension_line,
+        s.account_line, s.pulses_line, s.index_line, s.code_line, s.disa_line, s.local_date_line,
+        s.local_time_line, s.local_caller_line, s.local_called_line, s.duty_blank_line, s.duty_date_line,
+        s.duty_time_line, s.duty_extension_line}) {
+    if (line != 1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool OneLinePlan::Marker::Matches(std::string_view line) const {
+  return std::size_t{offset} + length <= line.size() && std::memcmp(line.data() + offset, text.data(), length) == 0;
+}
+
+std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
+  if (s.line_count != 1 || !AllOnLineOne(s)) return std::nullopt;
+  OneLinePlan plan;
+  for (const CheckEntry& e : s.markers) {
+    if (Configured(e)) plan.start_markers_[plan.start_marker_count_++] = CompileMarker(e);
+  }
+  for (const BlankEntry& e : s.blank_columns) {
+    if (e.column != 0) plan.start_blanks_[plan.start_blank_count_++] = static_cast<uint16_t>(e.column - 1);
+  }
+  plan.incoming_calls_ = s.incoming_calls;
+  for (const CheckEntry& e : s.incoming_markers) {
+    if (Configured(e)) plan.incoming_markers_[plan.incoming_marker_count_++] = CompileMarker(e);
+  }
+  Steps& st = plan.steps_;
+  st.date = s.month_column != 0 || s.day_of_year_column != 0;
+  // A width of 0 reads nothing; a column of 0 with a width reads from column 1.
+  st.dialled = s.number_width != 0;
+  st.caller = s.caller_width != 0;
+  st.times = s.time_layout != TimeLayoutKind::kNone;
+  st.index = s.index_column != 0;
+  st.pulses = s.pulses_column != 0;
+  st.account = s.account_column != 0 && s.account_width != 0;
+  st.originating = s.originating_extension_column != 0;
+  st.code = s.code_column != 0 && s.code_width != 0;
+  st.disa = s.disa_width != 0;
+  return plan;
+}
+
+bool OneLinePlan::StartsNormalRecord(std::string_view line) const {
+  for (uint8_t i = 0; i < start_marker_count_; ++i) {
+    if (!start_markers_[i].Matches(line)) return false;
+  }
+  for (uint8_t i = 0; i < start_blank_count_; ++i) {
+    const uint16_t at = start_blanks_[i];
+    if (at >= line.size() || line[at] != ' ') return false;
+  }
+  return true;
+}
+
+bool OneLinePlan::IncomingCall(std::string_view line) const {
+  if (!incoming_calls_) return false;
+  for (uint8_t i = 0; i < incoming_marker_count_; ++i) {
+    if (!incoming_markers_[i].Matches(line)) return false;
+  }
+  return true;
+}
+
+}  // namespace talvo
