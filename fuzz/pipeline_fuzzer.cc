@@ -20,6 +20,11 @@
 //  - the list is left as it was, or without its newest line when exactly that
 //    line was handed back as the carried-over line.
 //
+// Every input is fed to two Drivers, the second deciding every line by the
+// general path (its compiled one-line plans switched off): each call's
+// result, error code, call date, index, carried-over line, list and whole
+// record array must be the same byte for byte.
+//
 // Every input gets a Driver of its own; settings and the conversion table are
 // held in memory (FakeEnv) and the date is fixed, so a run touches no disk and
 // every input replays alike.
@@ -108,13 +113,21 @@ std::vector<std::string_view> SplitLines(std::string_view report) {
   return lines;
 }
 
+// What one DrvProcessLine call gave the host, for comparing two drivers.
+struct CallOutputs {
+  int32_t result = 0;
+  unsigned char date[7] = {};
+  int32_t call_index = 0;
+  int32_t error_code = 0;
+};
+
 class Host {
  public:
   Host(FakeDriver& driver, int32_t handle) : driver_(driver), handle_(handle) {
     std::memset(records_, 0, sizeof records_);
   }
 
-  void Feed(std::string_view line) {
+  CallOutputs Feed(std::string_view line) {
     if (new_record_) std::memset(&records_[0], 0, sizeof(CallRecord));
     list_.lines.emplace_back(line);
     carry_.value.clear();
@@ -168,9 +181,14 @@ class Host {
       FUZZ_CHECK(list_.lines == lines_before);
     }
 
+    CallOutputs outputs;
+    outputs.result = result;
+    std::memcpy(outputs.date, date, sizeof date);
+    outputs.call_index = call_index;
+    outputs.error_code = error_code;
     if (result == TALVO_RESULT_INCOMPLETE) {
       new_record_ = false;
-      return;
+      return outputs;
     }
     list_.lines.clear();
     if (!carry_.value.empty()) list_.lines.push_back(carry_.value);
@@ -178,6 +196,14 @@ class Host {
     // The host hands its full array on and starts again, now and then after
     // letting the count run past the array.
     if (record_count_ > TALVO_RECORD_ENTRIES + 2) record_count_ = 0;
+    return outputs;
+  }
+
+  // True iff both hosts hold the same lines, records and count.
+  bool SameStateAs(const Host& other) const {
+    return list_.lines == other.list_.lines && carry_.value == other.carry_.value &&
+           record_count_ == other.record_count_ && new_record_ == other.new_record_ &&
+           std::memcmp(records_, other.records_, sizeof records_) == 0;
   }
 
  private:
@@ -190,17 +216,10 @@ class Host {
   bool new_record_ = true;
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::size_t split = input.find("\n\n");
-  const std::string_view settings = input.substr(0, split);
-  const std::string_view report =
-      split == std::string_view::npos ? std::string_view() : input.substr(split + 2);
-
+// A driver ready for the input's lines on handle 1.
+void StartDriver(FakeDriver& driver, std::string_view settings, bool use_plans) {
   static const std::string table = ConversionImage();
-  FakeDriver driver;
+  driver.driver.set_use_plans(use_plans);
   driver.env.today = talvo::LocalDate{2026, 3, 15};
   driver.env.profile_files[kSettingsFile] = std::string(settings);
   driver.env.shared_files["QUORCNVT.INT"] = table;
@@ -220,9 +239,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (loaded.size() >= 20000) loaded.clear();
     loaded.emplace(std::string(settings), *driver.driver.Settings(handle));
   }
+}
 
-  Host host(driver, handle);
-  for (std::string_view line : SplitLines(report)) host.Feed(line);
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = input.find("\n\n");
+  const std::string_view settings = input.substr(0, split);
+  const std::string_view report =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 2);
+
+  FakeDriver driver;
+  FakeDriver general;
+  StartDriver(driver, settings, true);
+  StartDriver(general, settings, false);
+  Host host(driver, 1);
+  Host general_host(general, 1);
+  for (std::string_view line : SplitLines(report)) {
+    const CallOutputs got = host.Feed(line);
+    const CallOutputs want = general_host.Feed(line);
+    FUZZ_CHECK(got.result == want.result);
+    FUZZ_CHECK(std::memcmp(got.date, want.date, sizeof got.date) == 0);
+    FUZZ_CHECK(got.call_index == want.call_index);
+    FUZZ_CHECK(got.error_code == want.error_code);
+    FUZZ_CHECK(host.SameStateAs(general_host));
+  }
+  const auto label = ShortString("fuzz");
   driver.ProcessEnd(label.data());
+  general.ProcessEnd(label.data());
   return 0;
 }

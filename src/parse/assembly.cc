@@ -1,6 +1,8 @@
 #include "parse/assembly.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <cstring>
 #include <string>
 
@@ -241,26 +243,146 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
   return kind;
 }
 
+// ---- A one-line plan's steps ---------------------------------------------------
+// Each quick step reads its fields at fixed offsets of the one line and
+// handles the usual forms itself: two digits or two blanks for a part of a
+// time, plain digits for a trunk. Anything else goes to the general step,
+// before the quick step has changed anything.
+
+// The two characters at `offset`, as ParseIntField reads them when they are
+// two digits or two blanks (0). False for anything else, or past the end.
+bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
+  if (offset + 2 > line.size()) return false;
+  const char a = line[offset];
+  const char b = line[offset + 1];
+  if (IsDigit(a) && IsDigit(b)) {
+    value = (a - '0') * 10 + (b - '0');
+    return true;
+  }
+  if (a == ' ' && b == ' ') {
+    value = 0;
+    return true;
+  }
+  return false;
+}
+
+// A two-character field at 1-based `column` (0: not printed, reads as 0).
+bool QuickPart(std::string_view line, uint8_t column, uint8_t width, int32_t& value) {
+  if (column == 0) {
+    value = 0;
+    return true;
+  }
+  return width == 2 && QuickTwoDigits(line, std::size_t{column} - 1, value);
+}
+
+// Start time and duration of a report that prints both, neither with AM/PM
+// nor dated by its end.
+void QuickTimesStep(RecordDecode& d) {
+  const DriverSettings& s = d.s;
+  const std::string_view line = d.lines.LineOrEmpty(1);
+  int32_t hour = 0, minute = 0, second = 0, hours = 0, minutes = 0, seconds = 0;
+  const bool quick = s.time_layout == TimeLayoutKind::kStartAndDuration && s.am_pm_column == 0 && !s.dated_by_end &&
+                     s.start_hour_column != 0 && s.start_minute_column != 0 &&
+                     QuickPart(line, s.start_hour_column, 2, hour) && hour < 24 &&
+                     QuickPart(line, s.start_minute_column, 2, minute) && minute < 60 &&
+                     QuickPart(line, s.start_second_column, 2, second) &&
+                     QuickPart(line, s.duration_hours_column, 2, hours) &&
+                     QuickPart(line, s.duration_minutes_column, s.duration_minutes_column == 0 ? 2 : s.duration_minutes_width, minutes) &&
+                     QuickPart(line, s.duration_seconds_column, s.duration_seconds_column == 0 ? 2 : s.duration_seconds_width, seconds);
+  if (!quick) {
+    DecodeTimesStep(d);
+    return;
+  }
+  d.rec.StartMinute = static_cast<uint16_t>(hour * 60 + minute);
+  d.Record(TALVO_ERR_START_TIME_L1);
+  if (s.start_second_column != 0) d.rec.StartSecond = static_cast<uint8_t>(second);
+  int32_t duration = hours * 3600 + minutes * 60 + seconds;
+  if (s.duration_seconds_in_tenths) duration = (duration / 60) * 60 + (duration % 60) * 6;
+  d.rec.Duration = duration;
+  d.Record(TALVO_ERR_DURATION_L1);
+}
+
+void QuickRingTimeStep(RecordDecode& d) {
+  const std::string_view line = d.lines.LineOrEmpty(1);
+  int32_t minutes = 0, seconds = 0;
+  if (!QuickPart(line, d.s.ring_minutes_column, d.s.ring_minutes_width, minutes) ||
+      !QuickPart(line, d.s.ring_seconds_column, d.s.ring_seconds_width, seconds)) {
+    DecodeRingTimeStep(d);
+    return;
+  }
+  d.Record(TALVO_ERR_RING_TIME);
+  d.rec.RingSeconds = static_cast<int16_t>(std::min(minutes * 60 + seconds, 255));
+}
+
+// The trunk field of plain digits (cut to six), blanks around it dropped;
+// nothing when it is not printed or not plain digits.
+std::optional<std::string_view> QuickTrunkDigits(std::string_view line, uint8_t column, uint8_t width) {
+  if (column == 0 || width == 0) return std::nullopt;
+  const std::string_view field = TrimBlanks(CutText(line, column, width)).substr(0, 6);
+  if (field.empty()) return std::nullopt;
+  for (char c : field) {
+    if (!IsDigit(c)) return std::nullopt;
+  }
+  return field;
+}
+
+// Stores `value` in decimal.
+template <typename T>
+void StoreDecimal(T& field, uint32_t value) {
+  char digits[10];
+  std::size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10u);
+    value /= 10u;
+  } while (value != 0);
+  StoreText(field, std::string_view(digits + at, sizeof digits - at));
+}
+
+uint32_t DigitsValue(std::string_view digits) {
+  uint32_t value = 0;
+  for (char c : digits) value = value * 10u + static_cast<uint32_t>(c - '0');
+  return value;
+}
+
+void QuickTrunkGroupStep(RecordDecode& d, const OneLinePlan& plan) {
+  const auto digits = QuickTrunkDigits(d.lines.LineOrEmpty(1), d.s.trunk_group_column, d.s.trunk_group_width);
+  if (!digits || plan.trunk_group_base() == OneLinePlan::TrunkGroupBase::kOther) {
+    DecodeTrunkGroup(d);
+    return;
+  }
+  StoreDecimal(d.rec.TrunkGroup, DigitsValue(*digits) + plan.trunk_group_base_value());
+}
+
+void QuickTrunkStep(RecordDecode& d) {
+  const auto digits = QuickTrunkDigits(d.lines.LineOrEmpty(1), d.s.trunk_column, d.s.trunk_width);
+  if (!digits) {
+    DecodeTrunk(d);
+    return;
+  }
+  StoreDecimal(d.rec.Trunk, DigitsValue(*digits));
+}
+
 // The steps of a normal call as a one-line plan runs them: the marker
 // tests compiled, the steps that can change nothing left out.
 CallKind RunPlannedCallSteps(RecordDecode& d, const OneLinePlan& plan) {
   const OneLinePlan::Steps& run = plan.steps();
-  d.state.incoming_call = plan.IncomingCall(d.lines.LineOrEmpty(1));
+  const std::string_view line = d.lines.LineOrEmpty(1);
+  d.state.incoming_call = plan.IncomingCall(line);
   if (run.date) DecodeDateStep(d);
   if (run.dialled) DecodeDialledNumber(d);
   if (run.caller) DecodeCallerNumber(d);
-  if (run.times) DecodeTimesStep(d);
-  DecodeRingTimeStep(d);
+  if (run.times) QuickTimesStep(d);
+  QuickRingTimeStep(d);
   if (run.index) DecodeIndex(d);
   if (run.pulses) DecodePulses(d);
-  DecodeTrunkGroup(d);
-  DecodeTrunk(d);
+  QuickTrunkGroupStep(d, plan);
+  QuickTrunkStep(d);
   if (run.account) DecodeAccount(d);
   DecodeExtension(d);
   if (run.originating) DecodeOriginatingExtension(d);
   RequireExtension(d);
   if (run.code) DecodeCode(d);
-  TestPrivateMarkers(d);
+  d.state.private_call = plan.PrivateCall(line, d.out.error_code);
   const CallKind kind = Classify(d);
   if (run.disa) DecodeDisa(d);
   return kind;

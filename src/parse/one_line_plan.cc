@@ -1,5 +1,8 @@
 #include "parse/one_line_plan.h"
 
+#include "util/text.h"
+
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -64,6 +67,22 @@ std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
   for (const CheckEntry& e : s.incoming_markers) {
     if (Configured(e)) plan.incoming_markers_[plan.incoming_marker_count_++] = CompileMarker(e);
   }
+  plan.private_calls_ = s.private_calls;
+  for (std::size_t i = 0; i < s.private_markers.size(); ++i) {
+    plan.private_configured_[i] = Configured(s.private_markers[i]);
+    if (plan.private_configured_[i]) plan.private_markers_[i] = CompileMarker(s.private_markers[i]);
+  }
+  const std::string_view base = s.trunk_group_base.view();
+  if (s.trunk_group_base_as_text) {
+    plan.trunk_group_base_ = TrunkGroupBase::kOther;
+  } else if (base.empty()) {
+    plan.trunk_group_base_ = TrunkGroupBase::kNone;
+  } else if (base.size() <= 6 && std::all_of(base.begin(), base.end(), IsDigit)) {
+    plan.trunk_group_base_ = TrunkGroupBase::kNumber;
+    for (char c : base) plan.trunk_group_base_value_ = plan.trunk_group_base_value_ * 10u + static_cast<uint32_t>(c - '0');
+  } else {
+    plan.trunk_group_base_ = TrunkGroupBase::kOther;
+  }
   Steps& st = plan.steps_;
   st.date = s.month_column != 0 || s.day_of_year_column != 0;
   // A width of 0 reads nothing; a column of 0 with a width reads from column 1.
@@ -88,6 +107,19 @@ bool OneLinePlan::StartsNormalRecord(std::string_view line) const {
     if (at >= line.size() || line[at] != ' ') return false;
   }
   return true;
+}
+
+bool OneLinePlan::PrivateCall(std::string_view line, int32_t& error_code) const {
+  constexpr int32_t kFirstCode = 42;  // PRV_CHK1
+  bool private_call = private_calls_;
+  for (std::size_t i = 0; i < private_markers_.size(); ++i) {
+    if (private_configured_[i] && private_call) private_call = private_markers_[i].Matches(line);
+    if (!private_call) {
+      if (error_code == 0) error_code = kFirstCode + static_cast<int32_t>(i);
+      return false;
+    }
+  }
+  return private_call;
 }
 
 bool OneLinePlan::IncomingCall(std::string_view line) const {

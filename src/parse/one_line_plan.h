@@ -59,6 +59,17 @@ class OneLinePlan {
   };
   const Steps& steps() const { return steps_; }
 
+  // TG_BASE as the trunk group's step adds it: nothing (empty), a plain
+  // number, or anything else (text, or a base that is no plain number),
+  // which the step reads as the general path does.
+  enum class TrunkGroupBase : uint8_t { kNone, kNumber, kOther };
+  TrunkGroupBase trunk_group_base() const { return trunk_group_base_; }
+  uint32_t trunk_group_base_value() const { return trunk_group_base_value_; }
+
+  // The private-call test and its codes: PRV_CALLS, then each entry in turn,
+  // the first that fails (or PRV_CALLS=N) recording 42 + its number.
+  bool PrivateCall(std::string_view line, int32_t& error_code) const;
+
  private:
   std::array<Marker, 6> start_markers_{};
   uint8_t start_marker_count_ = 0;
@@ -67,7 +78,12 @@ class OneLinePlan {
   bool incoming_calls_ = false;
   std::array<Marker, 4> incoming_markers_{};
   uint8_t incoming_marker_count_ = 0;
+  bool private_calls_ = false;
+  std::array<Marker, 4> private_markers_{};
+  std::array<bool, 4> private_configured_{};
   Steps steps_;
+  TrunkGroupBase trunk_group_base_ = TrunkGroupBase::kNone;
+  uint32_t trunk_group_base_value_ = 0;
 };
 
 }  // namespace talvo
