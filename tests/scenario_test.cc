@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <tuple>
 
 #include <stdlib.h>
 
@@ -37,15 +39,18 @@ std::string Outcome(const LineOutcome& o, bool show_count, int32_t count) {
   return s;
 }
 
-class ScenarioTest : public ::testing::TestWithParam<std::string> {};
+// Each scenario runs twice: one-line layouts through their compiled plan,
+// and every line by the general path.
+class ScenarioTest : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
 
 TEST_P(ScenarioTest, Runs) {
-  const fs::path path = fs::path(TALVO_SOURCE_DIR) / "tests" / "scenarios" / GetParam();
+  const std::string& file_name = std::get<0>(GetParam());
+  const fs::path path = fs::path(TALVO_SOURCE_DIR) / "tests" / "scenarios" / file_name;
   std::ifstream file(path, std::ios::binary);
   ASSERT_TRUE(file) << path;
   std::stringstream text;
   text << file.rdbuf();
-  const Scenario sc = ParseScenario(GetParam(), text.str());
+  const Scenario sc = ParseScenario(file_name, text.str());
 
   // The settings file goes to disk and is read by the real profile reader.
   char dir_template[] = "/tmp/talvo-scenario-XXXXXX";
@@ -58,6 +63,7 @@ TEST_P(ScenarioTest, Runs) {
   }
 
   FakeDriver fake;
+  fake.driver.set_use_plans(std::get<1>(GetParam()));
   fake.env.today = sc.today;
   fake.env.use_system_profiles = true;
   if (!sc.table.empty()) fake.env.shared_files["QUORCNVT.INT"] = BuildConversionTable(sc.table);
@@ -92,9 +98,12 @@ TEST_P(ScenarioTest, Runs) {
   fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, ::testing::ValuesIn(ScenarioFiles()),
-                         [](const ::testing::TestParamInfo<std::string>& param_info) {
-                           std::string name = param_info.param.substr(0, param_info.param.rfind('.'));
+INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest,
+                         ::testing::Combine(::testing::ValuesIn(ScenarioFiles()), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<std::string, bool>>& param_info) {
+                           const std::string& file = std::get<0>(param_info.param);
+                           std::string name = file.substr(0, file.rfind('.')) +
+                                              (std::get<1>(param_info.param) ? "_plan" : "_general");
                            for (char& c : name) {
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            }
