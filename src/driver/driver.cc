@@ -14,7 +14,7 @@ int32_t Driver::AcquireHandle() {
 
 void Driver::ReleaseHandle(int32_t handle) {
   handles_.Release(handle);
-  if (handle >= 1 && handle <= HandleTable::kSlots) plans_[static_cast<std::size_t>(handle - 1)].reset();
+  if (handle >= 1 && handle <= HandleTable::kSlots) plans_[static_cast<std::size_t>(handle - 1)] = LayoutPlan();
 }
 
 bool Driver::ReplaceSettings(int32_t handle, const DriverSettings& settings) {
@@ -27,7 +27,7 @@ bool Driver::ReplaceSettings(int32_t handle, const DriverSettings& settings) {
 
 void Driver::CompilePlan(int32_t handle) {
   // REQUIRES: `handle` is taken.
-  plans_[static_cast<std::size_t>(handle - 1)] = OneLinePlan::Compile(*handles_.Find(handle));
+  plans_[static_cast<std::size_t>(handle - 1)] = LayoutPlan::Compile(*handles_.Find(handle));
 }
 
 std::optional<int32_t> Driver::LoadSettings(int32_t handle, std::string_view file) {
@@ -48,23 +48,26 @@ void Driver::StartRun() {
 int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out) {
   const DriverSettings* settings = handles_.Find(handle);
   if (settings == nullptr) return TALVO_RESULT_NO_RECORD;
-  const std::optional<OneLinePlan>& plan = plans_[static_cast<std::size_t>(handle - 1)];
-  if (use_plans_ && plan && lines.Count() == 1) {
-    // The line is read where the host holds it: nothing below calls on the
-    // host's list again.
+  const LayoutPlan* plan = use_plans_ ? &plans_[static_cast<std::size_t>(handle - 1)] : nullptr;
+  const int32_t n = lines.Count();
+  if (n < 1) return TALVO_RESULT_NO_RECORD;
+  record_buffer_.BeginCall();
+  if (n == 1) {
+    // A lone line is read where the host holds it: nothing below calls on
+    // the host's list again.
     std::string_view line;
     if (!lines.View(0, &line)) return TALVO_RESULT_NO_RECORD;
-    if (plan->StartsNormalRecord(line)) {
+    if (plan != nullptr && plan->one_line() && plan->StartsNormalRecord(line)) {
+      // What recognition decides for such a line, without its general tests.
       parser_state_.local_call_pending = false;
       parser_state_.duty_call_pending = false;
       parser_state_.record_ok = true;
       record_buffer_.Lend(line);
-      return AssemblePlannedRecord(*plan, *settings, record_buffer_, parser_state_, env_, conversion_table_.get(),
-                                   out);
+      return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
     }
+    record_buffer_.LendFirst(line);
   }
-  record_buffer_.BeginCall();
-  const Recognition r = Recognize(*settings, lines, record_buffer_, parser_state_, out.error_code);
+  const Recognition r = Recognize(*settings, lines, n, record_buffer_, parser_state_, out.error_code);
   switch (r.outcome) {
     case Recognition::kIncomplete:
       return TALVO_RESULT_INCOMPLETE;
@@ -74,7 +77,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
       break;
   }
   if (!record_buffer_.Load(lines, r.record_lines)) return TALVO_RESULT_NO_RECORD;
-  return AssembleRecord(*settings, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
+  return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
 }
 
 }  // namespace talvo

@@ -12,8 +12,8 @@
 //    handles, as they always have been;
 //  - the buffer the record's lines are copied into, kept from call to call so
 //    that a line costs no allocation;
-//  - for each handle whose layout prints a call on one line, the plan
-//    compiled from its settings (parse/one_line_plan.h);
+//  - for each handle, the plan compiled from its settings
+//    (parse/layout_plan.h);
 //  - the platform layer it was given, through which it reads settings files,
 //    the conversion table and today's date.
 //
@@ -33,7 +33,7 @@
 #include "config/driver_settings.h"
 #include "convert/conversion_table.h"
 #include "driver/handle_table.h"
-#include "parse/one_line_plan.h"
+#include "parse/layout_plan.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
@@ -85,9 +85,9 @@ class Driver {
   // is not taken. REQUIRES: lines.Count() >= 1.
   int32_t ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out);
 
-  // Whether one-line layouts are decoded through their compiled plan (the
-  // default) or, as every other layout, by the general path. Both give the
-  // same results; tests compare them.
+  // Whether records are decoded through the handle's compiled plan (the
+  // default) or by the general path. Both give the same results; tests
+  // compare them.
   void set_use_plans(bool use) { use_plans_ = use; }
   // The flags carried from one line to the next.
   const ParserState& parser_state() const { return parser_state_; }
@@ -98,8 +98,8 @@ class Driver {
   void CompilePlan(int32_t handle);
 
   HandleTable handles_;
-  // The compiled plan of each handle whose layout has one, by handle - 1.
-  std::array<std::optional<OneLinePlan>, HandleTable::kSlots> plans_{};
+  // The compiled plan of each taken handle, by handle - 1.
+  std::array<LayoutPlan, HandleTable::kSlots> plans_{};
   bool use_plans_ = true;
   std::unique_ptr<ConversionTable> conversion_table_;
   ParserState parser_state_;

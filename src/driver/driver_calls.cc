@@ -99,9 +99,9 @@ int32_t ProcessLine(Driver& driver, int32_t index, LineList* lines, HostText* ca
     return TALVO_RESULT_NO_RECORD;
   }
   try {
-    if (driver.Settings(index) == nullptr) return TALVO_RESULT_NO_RECORD;
+    // A handle that is not taken and an empty list give no record, with
+    // nothing written.
     HostLines host_lines(lines, carry_over_line);
-    if (host_lines.Count() < 1) return TALVO_RESULT_NO_RECORD;
 
     LineOutputs out;
     out.records = records;

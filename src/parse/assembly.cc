@@ -11,7 +11,7 @@
 #include "parse/date_time.h"
 #include "parse/field_decoders.h"
 #include "parse/field_steps.h"
-#include "parse/one_line_plan.h"
+#include "parse/layout_plan.h"
 #include "parse/record_decode.h"
 
 namespace talvo {
@@ -251,7 +251,7 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
 
 // The two characters at `offset`, as ParseIntField reads them when they are
 // two digits or two blanks (0). False for anything else, or past the end.
-bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
+inline bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
   if (offset + 2 > line.size()) return false;
   const char a = line[offset];
   const char b = line[offset + 1];
@@ -259,54 +259,46 @@ bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
     value = (a - '0') * 10 + (b - '0');
     return true;
   }
-  if (a == ' ' && b == ' ') {
-    value = 0;
-    return true;
-  }
-  return false;
+  value = 0;
+  return a == ' ' && b == ' ';
 }
 
-// A two-character field at 1-based `column` (0: not printed, reads as 0).
-bool QuickPart(std::string_view line, uint8_t column, uint8_t width, int32_t& value) {
-  if (column == 0) {
+inline bool QuickPart(std::string_view line, const LayoutPlan::TwoCharacters& part, int32_t& value) {
+  if (!part.printed) {
     value = 0;
     return true;
   }
-  return width == 2 && QuickTwoDigits(line, std::size_t{column} - 1, value);
+  return QuickTwoDigits(line, part.offset, value);
 }
 
 // Start time and duration of a report that prints both, neither with AM/PM
 // nor dated by its end.
-void QuickTimesStep(RecordDecode& d) {
-  const DriverSettings& s = d.s;
-  const std::string_view line = d.lines.LineOrEmpty(1);
+void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
+  const LayoutPlan::QuickTimes& t = plan.quick_times();
+  const std::optional<std::string_view> start = d.lines.Line(t.start_line);
+  const std::optional<std::string_view> length = d.lines.Line(t.duration_line);
   int32_t hour = 0, minute = 0, second = 0, hours = 0, minutes = 0, seconds = 0;
-  const bool quick = s.time_layout == TimeLayoutKind::kStartAndDuration && s.am_pm_column == 0 && !s.dated_by_end &&
-                     s.start_hour_column != 0 && s.start_minute_column != 0 &&
-                     QuickPart(line, s.start_hour_column, 2, hour) && hour < 24 &&
-                     QuickPart(line, s.start_minute_column, 2, minute) && minute < 60 &&
-                     QuickPart(line, s.start_second_column, 2, second) &&
-                     QuickPart(line, s.duration_hours_column, 2, hours) &&
-                     QuickPart(line, s.duration_minutes_column, s.duration_minutes_column == 0 ? 2 : s.duration_minutes_width, minutes) &&
-                     QuickPart(line, s.duration_seconds_column, s.duration_seconds_column == 0 ? 2 : s.duration_seconds_width, seconds);
-  if (!quick) {
+  if (!t.usable || !start || !length || !QuickPart(*start, t.hour, hour) || hour >= 24 ||
+      !QuickPart(*start, t.minute, minute) || minute >= 60 || !QuickPart(*start, t.second, second) ||
+      !QuickPart(*length, t.duration_hours, hours) || !QuickPart(*length, t.duration_minutes, minutes) ||
+      !QuickPart(*length, t.duration_seconds, seconds)) {
     DecodeTimesStep(d);
     return;
   }
   d.rec.StartMinute = static_cast<uint16_t>(hour * 60 + minute);
   d.Record(TALVO_ERR_START_TIME_L1);
-  if (s.start_second_column != 0) d.rec.StartSecond = static_cast<uint8_t>(second);
+  if (t.second.printed) d.rec.StartSecond = static_cast<uint8_t>(second);
   int32_t duration = hours * 3600 + minutes * 60 + seconds;
-  if (s.duration_seconds_in_tenths) duration = (duration / 60) * 60 + (duration % 60) * 6;
+  if (d.s.duration_seconds_in_tenths) duration = (duration / 60) * 60 + (duration % 60) * 6;
   d.rec.Duration = duration;
   d.Record(TALVO_ERR_DURATION_L1);
 }
 
-void QuickRingTimeStep(RecordDecode& d) {
-  const std::string_view line = d.lines.LineOrEmpty(1);
+void QuickRingTimeStep(RecordDecode& d, const LayoutPlan& plan) {
+  const LayoutPlan::QuickRing& r = plan.quick_ring();
+  const std::optional<std::string_view> line = d.lines.Line(r.line);
   int32_t minutes = 0, seconds = 0;
-  if (!QuickPart(line, d.s.ring_minutes_column, d.s.ring_minutes_width, minutes) ||
-      !QuickPart(line, d.s.ring_seconds_column, d.s.ring_seconds_width, seconds)) {
+  if (!r.usable || !line || !QuickPart(*line, r.minutes, minutes) || !QuickPart(*line, r.seconds, seconds)) {
     DecodeRingTimeStep(d);
     return;
   }
@@ -314,65 +306,83 @@ void QuickRingTimeStep(RecordDecode& d) {
   d.rec.RingSeconds = static_cast<int16_t>(std::min(minutes * 60 + seconds, 255));
 }
 
-// The trunk field of plain digits (cut to six), blanks around it dropped;
-// nothing when it is not printed or not plain digits.
-std::optional<std::string_view> QuickTrunkDigits(std::string_view line, uint8_t column, uint8_t width) {
-  if (column == 0 || width == 0) return std::nullopt;
-  const std::string_view field = TrimBlanks(CutText(line, column, width)).substr(0, 6);
-  if (field.empty()) return std::nullopt;
-  for (char c : field) {
-    if (!IsDigit(c)) return std::nullopt;
+// The date with its year printed, six digits in their columns.
+void QuickDateStep(RecordDecode& d, const LayoutPlan& plan) {
+  const LayoutPlan::QuickDate& q = plan.quick_date();
+  const std::string_view line = d.lines.LineOrEmpty(q.line);
+  int32_t year = 0, month = 0, day = 0;
+  if (!q.usable || !d.state.record_ok || line.empty() || !QuickTwoDigits(line, q.year, year) ||
+      !QuickTwoDigits(line, q.month, month) || !QuickTwoDigits(line, q.day, day) || line[q.year] == ' ' ||
+      line[q.month] == ' ' || line[q.day] == ' ') {
+    DecodeDateStep(d);
+    return;
   }
-  return field;
+  const char date[6] = {line[q.year], line[q.year + 1u], line[q.month], line[q.month + 1u],
+                        line[q.day],  line[q.day + 1u]};
+  std::memcpy(d.out.call_date.chars, date, sizeof date);
+  d.out.call_date.length = 6;
+  d.state.record_ok = month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  d.Record(TALVO_ERR_CALL_DATE);
 }
 
-// Stores `value` in decimal.
+// The value of a trunk field of plain digits (cut to six), blanks around it
+// dropped. False when it is not printed, empty or not plain digits.
+inline bool QuickTrunkValue(std::string_view line, uint8_t column, uint8_t width, uint32_t& value) {
+  if (column == 0 || width == 0) return false;
+  const std::string_view field = TrimBlanks(CutText(line, column, width)).substr(0, 6);
+  if (field.empty()) return false;
+  value = 0;
+  for (char c : field) {
+    if (!IsDigit(c)) return false;
+    value = value * 10u + static_cast<uint32_t>(c - '0');
+  }
+  return true;
+}
+
+// Stores `value` (below ten million) in decimal.
 template <typename T>
 void StoreDecimal(T& field, uint32_t value) {
-  char digits[10];
+  char digits[8];
   std::size_t at = sizeof digits;
   do {
     digits[--at] = static_cast<char>('0' + value % 10u);
     value /= 10u;
   } while (value != 0);
-  StoreText(field, std::string_view(digits + at, sizeof digits - at));
+  const auto n = static_cast<uint8_t>(sizeof digits - at);
+  field.length = n;
+  std::memcpy(field.chars, digits + at, n);
 }
 
-uint32_t DigitsValue(std::string_view digits) {
+void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
   uint32_t value = 0;
-  for (char c : digits) value = value * 10u + static_cast<uint32_t>(c - '0');
-  return value;
-}
-
-void QuickTrunkGroupStep(RecordDecode& d, const OneLinePlan& plan) {
-  const auto digits = QuickTrunkDigits(d.lines.LineOrEmpty(1), d.s.trunk_group_column, d.s.trunk_group_width);
-  if (!digits || plan.trunk_group_base() == OneLinePlan::TrunkGroupBase::kOther) {
+  if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kOther ||
+      !QuickTrunkValue(d.lines.LineOrEmpty(d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
+                       value)) {
     DecodeTrunkGroup(d);
     return;
   }
-  StoreDecimal(d.rec.TrunkGroup, DigitsValue(*digits) + plan.trunk_group_base_value());
+  StoreDecimal(d.rec.TrunkGroup, value + plan.trunk_group_base_value());
 }
 
 void QuickTrunkStep(RecordDecode& d) {
-  const auto digits = QuickTrunkDigits(d.lines.LineOrEmpty(1), d.s.trunk_column, d.s.trunk_width);
-  if (!digits) {
+  uint32_t value = 0;
+  if (!QuickTrunkValue(d.lines.LineOrEmpty(d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, value)) {
     DecodeTrunk(d);
     return;
   }
-  StoreDecimal(d.rec.Trunk, DigitsValue(*digits));
+  StoreDecimal(d.rec.Trunk, value);
 }
 
 // The steps of a normal call as a one-line plan runs them: the marker
 // tests compiled, the steps that can change nothing left out.
-CallKind RunPlannedCallSteps(RecordDecode& d, const OneLinePlan& plan) {
-  const OneLinePlan::Steps& run = plan.steps();
-  const std::string_view line = d.lines.LineOrEmpty(1);
-  d.state.incoming_call = plan.IncomingCall(line);
-  if (run.date) DecodeDateStep(d);
+CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
+  const LayoutPlan::Steps& run = plan.steps();
+  d.state.incoming_call = plan.IncomingCall(d.lines);
+  if (run.date) QuickDateStep(d, plan);
   if (run.dialled) DecodeDialledNumber(d);
   if (run.caller) DecodeCallerNumber(d);
-  if (run.times) QuickTimesStep(d);
-  QuickRingTimeStep(d);
+  if (run.times) QuickTimesStep(d, plan);
+  QuickRingTimeStep(d, plan);
   if (run.index) DecodeIndex(d);
   if (run.pulses) DecodePulses(d);
   QuickTrunkGroupStep(d, plan);
@@ -382,7 +392,7 @@ CallKind RunPlannedCallSteps(RecordDecode& d, const OneLinePlan& plan) {
   if (run.originating) DecodeOriginatingExtension(d);
   RequireExtension(d);
   if (run.code) DecodeCode(d);
-  d.state.private_call = plan.PrivateCall(line, d.out.error_code);
+  d.state.private_call = plan.PrivateCall(d.lines, d.out.error_code);
   const CallKind kind = Classify(d);
   if (run.disa) DecodeDisa(d);
   return kind;
@@ -442,8 +452,8 @@ int32_t FinalStep(RecordDecode& d, CallKind kind) {
 
 }  // namespace
 
-int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, ParserState& state, Env& env,
-                       const ConversionTable* conversion_table, LineOutputs& out) {
+int32_t AssembleRecord(const DriverSettings& s, const LayoutPlan* plan, const RecordBuffer& lines,
+                       ParserState& state, Env& env, const ConversionTable* conversion_table, LineOutputs& out) {
   RecordDecode d{s, lines, state, out.records[0], out, env, conversion_table, {}, {}};
   ResetDecode(d);
   CallKind kind = CallKind::kNone;
@@ -453,18 +463,12 @@ int32_t AssembleRecord(const DriverSettings& s, const RecordBuffer& lines, Parse
     } else if (state.duty_call_pending && s.duty_calls) {
       kind = RunDutyCallSteps(d);
     }
+  } else if (plan != nullptr) {
+    kind = RunPlannedCallSteps(d, *plan);
   } else {
     kind = RunNormalCallSteps(d);
   }
   return FinalStep(d, kind);
-}
-
-int32_t AssemblePlannedRecord(const OneLinePlan& plan, const DriverSettings& s, const RecordBuffer& lines,
-                              ParserState& state, Env& env, const ConversionTable* conversion_table,
-                              LineOutputs& out) {
-  RecordDecode d{s, lines, state, out.records[0], out, env, conversion_table, {}, {}};
-  ResetDecode(d);
-  return FinalStep(d, RunPlannedCallSteps(d, plan));
 }
 
 }  // namespace talvo

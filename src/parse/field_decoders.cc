@@ -22,6 +22,13 @@ ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width,
   // after it, the first blank ends the field. (At most `width` characters
   // are scanned, so no more than `width` are kept.)
   std::size_t i = from;
+  // Blanks, which no caller keeps, are passed over eight at a time: a field
+  // left empty is the usual case for caller numbers and account codes.
+  constexpr uint64_t kEightBlanks = 0x2020202020202020u;
+  for (uint64_t word = 0; i + sizeof word <= to; i += sizeof word) {
+    std::memcpy(&word, line.data() + i, sizeof word);
+    if (word != kEightBlanks) break;
+  }
   while (i < to && !keep(line[i])) ++i;
   std::size_t n = 0;
   for (; i < to; ++i) {

@@ -81,17 +81,16 @@ bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int
 
 }  // namespace
 
-Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
-                      int32_t& error_code) {
-  const int32_t n = lines.Count();
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, RecordBuffer& buffer,
+                      ParserState& state, int32_t& error_code) {
   if (n < 1) return {};
-  const std::string* newest_copy = buffer.Fetch(lines, n - 1);
+  const std::string_view* newest_copy = buffer.Fetch(lines, n - 1);
   if (newest_copy == nullptr) return {};
   const std::string_view newest = *newest_copy;
   std::string_view first = newest;
   const bool need_first = n > 1 && (s.local_calls || s.duty_calls);
   if (need_first) {
-    const std::string* first_copy = buffer.Fetch(lines, 0);
+    const std::string_view* first_copy = buffer.Fetch(lines, 0);
     if (first_copy == nullptr) return {};
     first = *first_copy;
   }

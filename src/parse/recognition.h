@@ -23,15 +23,15 @@ struct Recognition {
   int32_t record_lines = 0;
 };
 
-// Judges the newest line of `lines`. When it starts the next record while
+// Judges the newest line of `lines`, which holds `n` lines (lines.Count()). When it starts the next record while
 // older lines are buffered, hands it to the host as the carried-over line and
 // deletes it from the list. Sets local_call_pending and duty_call_pending, and
 // record_ok to true. Records marker codes (32..35, 101..106, 111..116) only
 // while `error_code` is 0. A list that refuses a line gives kNoRecord. Reads
 // the lines it looks at through `buffer` (after buffer.BeginCall()), where
 // loading the record then finds them copied.
-Recognition Recognize(const DriverSettings& s, RecordLines& lines, RecordBuffer& buffer, ParserState& state,
-                      int32_t& error_code);
+Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, RecordBuffer& buffer,
+                      ParserState& state, int32_t& error_code);
 
 }  // namespace talvo
 

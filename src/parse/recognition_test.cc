@@ -46,7 +46,7 @@ class RecognitionTest : public ::testing::Test {
  protected:
   Recognition RecognizeNewest(RecordLines& lines, int32_t& error) {
     buffer.BeginCall();
-    return Recognize(s, lines, buffer, state, error);
+    return Recognize(s, lines, lines.Count(), buffer, state, error);
   }
 
   void Run(const std::vector<Step>& steps) {

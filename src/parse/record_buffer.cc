@@ -4,14 +4,19 @@
 
 namespace talvo {
 
-const std::string* RecordBuffer::Fetch(RecordLines& lines, int32_t i) {
-  if (i < 0 || i >= kMaxLines) return lines.Get(i, &beyond_) ? &beyond_ : nullptr;
+const std::string_view* RecordBuffer::Fetch(RecordLines& lines, int32_t i) {
+  if (i < 0 || i >= kMaxLines) {
+    if (!lines.Get(i, &beyond_)) return nullptr;
+    beyond_view_ = beyond_;
+    return &beyond_view_;
+  }
   const auto k = static_cast<std::size_t>(i);
   if ((fetched_ >> k & 1u) == 0) {
     if (!lines.Get(i, &lines_[k])) return nullptr;
+    views_[k] = lines_[k];
     fetched_ |= 1u << k;
   }
-  return &lines_[k];
+  return &views_[k];
 }
 
 bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
@@ -25,7 +30,6 @@ bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
     }
   }
   fetched_ = 0;
-  for (int32_t i = 0; i < n; ++i) views_[static_cast<std::size_t>(i)] = lines_[static_cast<std::size_t>(i)];
   count_ = n;
   total_ = std::max(count, 0);
   return true;

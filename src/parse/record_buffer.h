@@ -1,7 +1,8 @@
 // The lines of one record, copied out of the host's list once per call so the
 // field steps can read them by line number without calling back into the host.
 // Recognition reads its lines through the same buffer, so a line it has copied
-// is not copied a second time for the record.
+// is not copied a second time for the record. A record of one line is not
+// copied at all: the buffer holds a view of the host's copy (Lend, LendFirst).
 #ifndef TALVO_PARSE_RECORD_BUFFER_H_
 #define TALVO_PARSE_RECORD_BUFFER_H_
 
@@ -23,11 +24,19 @@ class RecordBuffer {
   // Starts a DrvProcessLine call: no line of the host's list is copied yet.
   void BeginCall() { fetched_ = 0; }
 
-  // The copy of line i (0-based) of `lines`, read from the host's list at its
-  // first use in this call; null when the list refuses it. Valid until the
-  // next BeginCall, Load or Assign. REQUIRES: only the newest line has been
-  // deleted from the list since BeginCall, and `i` is below it.
-  const std::string* Fetch(RecordLines& lines, int32_t i);
+  // Line i (0-based) of `lines`, copied from the host's list at its first use
+  // in this call (or lent by LendFirst); null when the list refuses it. Valid
+  // until the next BeginCall, Load or Assign. REQUIRES: only the newest line
+  // has been deleted from the list since BeginCall, and `i` is below it.
+  const std::string_view* Fetch(RecordLines& lines, int32_t i);
+
+  // After BeginCall: line 0 of this call is `line`, the host's own copy,
+  // which the caller keeps valid (by making no other call on the list) while
+  // the buffer is used.
+  void LendFirst(std::string_view line) {
+    views_[0] = line;
+    fetched_ |= 1u;
+  }
 
   // Copies lines 1..min(count, 6) of `lines` (those not fetched yet in this
   // call). Returns false when the host's list refuses a line; the buffer then
@@ -58,10 +67,11 @@ class RecordBuffer {
   int32_t count() const { return total_; }
 
  private:
-  std::array<std::string, kMaxLines> lines_{};  // keep their capacity from call to call
+  std::array<std::string, kMaxLines> lines_{};      // keep their capacity from call to call
   std::array<std::string_view, kMaxLines> views_{};  // the held lines: copies, or one lent line
-  std::string beyond_;                          // a line fetched past the sixth
-  uint32_t fetched_ = 0;                        // bit i: lines_[i] holds line i of this call
+  std::string beyond_;                              // a line fetched past the sixth
+  std::string_view beyond_view_;
+  uint32_t fetched_ = 0;                            // bit i: views_[i] holds line i of this call
   int32_t count_ = 0;                           // lines held, 0..6
   int32_t total_ = 0;                           // lines in the record
 };

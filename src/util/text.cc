@@ -181,7 +181,10 @@ RealParse ParseReal(std::string_view text) {
 bool IsIntegerText(std::string_view text) { return ParseInteger(text).error_pos == 0; }
 
 bool IsAlphanumericText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), IsLetterOrDigit);
+  for (char c : text) {
+    if (!IsLetterOrDigit(c)) return false;
+  }
+  return true;
 }
 
 int32_t TextToIntDef(std::string_view text) {

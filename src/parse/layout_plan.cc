@@ -1,10 +1,11 @@
-#include "parse/one_line_plan.h"
-
-#include "util/text.h"
+#include "parse/layout_plan.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
+
+#include "util/text.h"
 
 namespace talvo {
 namespace {
@@ -12,8 +13,10 @@ namespace {
 // A marker entry that tests something: a column and a text (cut to 10).
 bool Configured(const CheckEntry& e) { return e.column != 0 && !e.text.empty(); }
 
-OneLinePlan::Marker CompileMarker(const CheckEntry& e) {
-  OneLinePlan::Marker m;
+LayoutPlan::Marker CompileMarker(const CheckEntry& e) {
+  LayoutPlan::Marker m;
+  m.line = e.line;
+  if (!Configured(e)) return m;
   const std::string_view text = e.text.view().substr(0, m.text.size());
   m.offset = static_cast<uint16_t>(e.column - 1);
   m.length = static_cast<uint8_t>(text.size());
@@ -48,20 +51,25 @@ bool AllOnLineOne(const DriverSettings& s) {
   return true;
 }
 
-}  // namespace
-
-bool OneLinePlan::Marker::Matches(std::string_view line) const {
-  return std::size_t{offset} + length <= line.size() && std::memcmp(line.data() + offset, text.data(), length) == 0;
+// A part of a time at `column`, `width` wide, when the quick steps can read it.
+bool TwoCharacterPart(uint8_t column, uint8_t width, LayoutPlan::TwoCharacters& part) {
+  part.printed = column != 0;
+  part.offset = column == 0 ? 0 : static_cast<uint16_t>(column - 1);
+  return column == 0 || width == 2;
 }
 
-std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
-  if (s.line_count != 1 || !AllOnLineOne(s)) return std::nullopt;
-  OneLinePlan plan;
+}  // namespace
+
+LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
+  LayoutPlan plan;
+  plan.one_line_ = s.line_count == 1 && AllOnLineOne(s);
   for (const CheckEntry& e : s.markers) {
-    if (Configured(e)) plan.start_markers_[plan.start_marker_count_++] = CompileMarker(e);
+    if (Configured(e) && e.line == 1) plan.start_markers_[plan.start_marker_count_++] = CompileMarker(e);
   }
   for (const BlankEntry& e : s.blank_columns) {
-    if (e.column != 0) plan.start_blanks_[plan.start_blank_count_++] = static_cast<uint16_t>(e.column - 1);
+    if (e.column != 0 && e.line == 1) {
+      plan.start_blanks_[plan.start_blank_count_++] = static_cast<uint16_t>(e.column - 1);
+    }
   }
   plan.incoming_calls_ = s.incoming_calls;
   for (const CheckEntry& e : s.incoming_markers) {
@@ -70,7 +78,7 @@ std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
   plan.private_calls_ = s.private_calls;
   for (std::size_t i = 0; i < s.private_markers.size(); ++i) {
     plan.private_configured_[i] = Configured(s.private_markers[i]);
-    if (plan.private_configured_[i]) plan.private_markers_[i] = CompileMarker(s.private_markers[i]);
+    plan.private_markers_[i] = CompileMarker(s.private_markers[i]);
   }
   const std::string_view base = s.trunk_group_base.view();
   if (s.trunk_group_base_as_text) {
@@ -82,6 +90,31 @@ std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
     for (char c : base) plan.trunk_group_base_value_ = plan.trunk_group_base_value_ * 10u + static_cast<uint32_t>(c - '0');
   } else {
     plan.trunk_group_base_ = TrunkGroupBase::kOther;
+  }
+  QuickTimes& times = plan.quick_times_;
+  times.start_line = s.start_line;
+  times.duration_line = s.duration_line;
+  times.usable = s.time_layout == TimeLayoutKind::kStartAndDuration && s.am_pm_column == 0 && !s.dated_by_end &&
+                 s.start_hour_column != 0 && s.start_minute_column != 0;
+  times.usable = TwoCharacterPart(s.start_hour_column, 2, times.hour) && times.usable;
+  times.usable = TwoCharacterPart(s.start_minute_column, 2, times.minute) && times.usable;
+  times.usable = TwoCharacterPart(s.start_second_column, 2, times.second) && times.usable;
+  times.usable = TwoCharacterPart(s.duration_hours_column, 2, times.duration_hours) && times.usable;
+  times.usable =
+      TwoCharacterPart(s.duration_minutes_column, s.duration_minutes_width, times.duration_minutes) && times.usable;
+  times.usable =
+      TwoCharacterPart(s.duration_seconds_column, s.duration_seconds_width, times.duration_seconds) && times.usable;
+  QuickRing& ring = plan.quick_ring_;
+  ring.line = s.ring_line;
+  ring.usable = TwoCharacterPart(s.ring_minutes_column, s.ring_minutes_width, ring.minutes);
+  ring.usable = TwoCharacterPart(s.ring_seconds_column, s.ring_seconds_width, ring.seconds) && ring.usable;
+  QuickDate& date = plan.quick_date_;
+  date.line = s.date_line;
+  date.usable = s.year_column != 0 && s.month_column != 0 && s.day_column != 0;
+  if (date.usable) {
+    date.year = static_cast<uint16_t>(s.year_column - 1);
+    date.month = static_cast<uint16_t>(s.month_column - 1);
+    date.day = static_cast<uint16_t>(s.day_column - 1);
   }
   Steps& st = plan.steps_;
   st.date = s.month_column != 0 || s.day_of_year_column != 0;
@@ -98,7 +131,7 @@ std::optional<OneLinePlan> OneLinePlan::Compile(const DriverSettings& s) {
   return plan;
 }
 
-bool OneLinePlan::StartsNormalRecord(std::string_view line) const {
+bool LayoutPlan::StartsNormalRecord(std::string_view line) const {
   for (uint8_t i = 0; i < start_marker_count_; ++i) {
     if (!start_markers_[i].Matches(line)) return false;
   }
@@ -109,11 +142,14 @@ bool OneLinePlan::StartsNormalRecord(std::string_view line) const {
   return true;
 }
 
-bool OneLinePlan::PrivateCall(std::string_view line, int32_t& error_code) const {
+bool LayoutPlan::PrivateCall(const RecordBuffer& lines, int32_t& error_code) const {
   constexpr int32_t kFirstCode = 42;  // PRV_CHK1
   bool private_call = private_calls_;
   for (std::size_t i = 0; i < private_markers_.size(); ++i) {
-    if (private_configured_[i] && private_call) private_call = private_markers_[i].Matches(line);
+    const Marker& m = private_markers_[i];
+    const std::optional<std::string_view> line = lines.Line(m.line);
+    if (!line) continue;  // an entry on a line not buffered tests nothing
+    if (private_configured_[i] && private_call) private_call = m.Matches(*line);
     if (!private_call) {
       if (error_code == 0) error_code = kFirstCode + static_cast<int32_t>(i);
       return false;
@@ -122,10 +158,12 @@ bool OneLinePlan::PrivateCall(std::string_view line, int32_t& error_code) const 
   return private_call;
 }
 
-bool OneLinePlan::IncomingCall(std::string_view line) const {
+bool LayoutPlan::IncomingCall(const RecordBuffer& lines) const {
   if (!incoming_calls_) return false;
   for (uint8_t i = 0; i < incoming_marker_count_; ++i) {
-    if (!incoming_markers_[i].Matches(line)) return false;
+    const Marker& m = incoming_markers_[i];
+    const std::optional<std::string_view> line = lines.Line(m.line);
+    if (line && !m.Matches(*line)) return false;
   }
   return true;
 }

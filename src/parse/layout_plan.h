@@ -1,0 +1,136 @@
+// A layout compiled from a handle's settings when they are loaded.
+//
+// The general decoder asks, on every record, which of the 87 settings are
+// configured, on which line each field stands and whether that line is
+// buffered. The plan answers what can be answered once: it keeps the marker
+// tests that are configured, with their texts and lines, the list of steps
+// that can change anything under these settings, TG_BASE as a number, and
+// the offsets of the fields its quick steps read (dates, times, ring times
+// and trunks printed in their usual forms). A field in any other form is
+// read by the general step, so plan and general path give the same record.
+//
+// A layout that prints a call on one line gains more: a line that starts a
+// normal record is recognised by the compiled markers and decoded where the
+// host holds it, without being copied.
+#ifndef TALVO_PARSE_LAYOUT_PLAN_H_
+#define TALVO_PARSE_LAYOUT_PLAN_H_
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "config/driver_settings.h"
+#include "parse/record_buffer.h"
+
+namespace talvo {
+
+class LayoutPlan {
+ public:
+  // One configured marker test: `length` bytes of `text` at 0-based `offset`
+  // of record line `line`.
+  struct Marker {
+    uint8_t line = 1;
+    uint16_t offset = 0;
+    uint8_t length = 0;
+    std::array<char, 10> text{};
+    bool Matches(std::string_view text_line) const {
+      if (std::size_t{offset} + length > text_line.size()) return false;
+      for (uint8_t i = 0; i < length; ++i) {
+        if (text_line[offset + i] != text[i]) return false;
+      }
+      return true;
+    }
+  };
+
+  static LayoutPlan Compile(const DriverSettings& s);
+
+  // True iff every position of the settings names line 1.
+  bool one_line() const { return one_line_; }
+
+  // For a one-line layout: true iff `line` starts a normal record, every
+  // configured marker matching and every blank column holding a blank.
+  bool StartsNormalRecord(std::string_view line) const;
+
+  // The incoming-call test: IN_CALLS, then every configured marker whose
+  // line is buffered.
+  bool IncomingCall(const RecordBuffer& lines) const;
+
+  // The private-call test and its codes: PRV_CALLS, then each entry whose
+  // line is buffered in turn, the first that fails (or PRV_CALLS=N) recording
+  // 42 + its number.
+  bool PrivateCall(const RecordBuffer& lines, int32_t& error_code) const;
+
+  // The steps of a normal call that can change anything under the settings.
+  // The others read an unconfigured field and leave everything as it was.
+  struct Steps {
+    bool date = false;
+    bool dialled = false;
+    bool caller = false;
+    bool times = false;
+    bool index = false;
+    bool pulses = false;
+    bool account = false;
+    bool originating = false;
+    bool code = false;
+    bool disa = false;
+  };
+  const Steps& steps() const { return steps_; }
+
+  // A field of two characters that a quick step reads at a fixed offset.
+  struct TwoCharacters {
+    bool printed = false;  // false: the field is not in the report and reads as 0
+    uint16_t offset = 0;
+  };
+  // The start time and duration of layout 1 without AM/PM or DATE_END, every
+  // part two characters wide.
+  struct QuickTimes {
+    bool usable = false;
+    uint8_t start_line = 1, duration_line = 1;
+    TwoCharacters hour, minute, second, duration_hours, duration_minutes, duration_seconds;
+  };
+  const QuickTimes& quick_times() const { return quick_times_; }
+  // The ring time, both parts two characters wide (or not printed).
+  struct QuickRing {
+    bool usable = false;
+    uint8_t line = 1;
+    TwoCharacters minutes, seconds;
+  };
+  const QuickRing& quick_ring() const { return quick_ring_; }
+  // The date with its year printed: offsets of year, month and day.
+  struct QuickDate {
+    bool usable = false;
+    uint8_t line = 1;
+    uint16_t year = 0, month = 0, day = 0;
+  };
+  const QuickDate& quick_date() const { return quick_date_; }
+
+  // TG_BASE as the trunk group's step adds it: nothing (empty), a plain
+  // number, or anything else (text, or a base that is no plain number),
+  // which the step reads as the general path does.
+  enum class TrunkGroupBase : uint8_t { kNone, kNumber, kOther };
+  TrunkGroupBase trunk_group_base() const { return trunk_group_base_; }
+  uint32_t trunk_group_base_value() const { return trunk_group_base_value_; }
+
+ private:
+  bool one_line_ = false;
+  std::array<Marker, 6> start_markers_{};
+  uint8_t start_marker_count_ = 0;
+  std::array<uint16_t, 6> start_blanks_{};  // 0-based offsets
+  uint8_t start_blank_count_ = 0;
+  bool incoming_calls_ = false;
+  std::array<Marker, 4> incoming_markers_{};
+  uint8_t incoming_marker_count_ = 0;
+  bool private_calls_ = false;
+  std::array<Marker, 4> private_markers_{};  // each entry, with its line
+  std::array<bool, 4> private_configured_{};
+  Steps steps_;
+  QuickTimes quick_times_;
+  QuickRing quick_ring_;
+  QuickDate quick_date_;
+  TrunkGroupBase trunk_group_base_ = TrunkGroupBase::kNone;
+  uint32_t trunk_group_base_value_ = 0;
+};
+
+}  // namespace talvo
+
+#endif  // TALVO_PARSE_LAYOUT_PLAN_H_
