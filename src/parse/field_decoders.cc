@@ -30,7 +30,12 @@ ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width,
     if (word != kEightBlanks) break;
   }
   while (i < to && !keep(line[i])) ++i;
+  // The run of kept characters first: in the usual field a blank or the
+  // field's end follows it.
   std::size_t n = 0;
+  for (; i < to && keep(line[i]); ++i) {
+    if (n < kCap) result.chars[n++] = line[i];
+  }
   for (; i < to; ++i) {
     const char c = line[i];
     if (c == ' ') break;
