@@ -102,8 +102,10 @@ void HostSession::CarryAssign(HostText* self, const char* text, int32_t length) 
   }
 }
 
-void HostSession::Append(std::string_view text, uint64_t number) {
-  if (count_ == slots_.size()) slots_.emplace_back();
+void HostSession::AddSlot() { slots_.emplace_back(); }
+
+inline void HostSession::Append(std::string_view text, uint64_t number) {
+  if (count_ == slots_.size()) AddSlot();
   Slot& slot = slots_[count_++];
   slot.lent = text;
   slot.number = number;

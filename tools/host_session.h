@@ -154,6 +154,8 @@ class HostSession {
   };
 
   void Append(std::string_view text, uint64_t number);
+  // One more slot, for a list longer than any before (kept out of line).
+  [[gnu::noinline]] void AddSlot();
   // Copies every lent line of the list into its own storage.
   void KeepLentLines();
   // The list's texts, oldest first, as a rejected stretch reports them.

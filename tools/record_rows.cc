@@ -353,19 +353,47 @@ static_assert(sizeof(std::declval<CallRecord&>().Number.chars) == 24 &&
                   sizeof(std::declval<CallRecord&>().TCode.chars) == 10,
               "kRecordRowMaxSize follows the record's text fields");
 
+// KindWord's words, each in eight bytes, so that a row copies a known size.
+struct KindWords {
+  std::array<std::array<char, 8>, 4> text{};
+  std::array<std::size_t, 4> size{};
+};
+
+const KindWords& Kinds() {
+  static const KindWords words = [] {
+    KindWords w;
+    for (const RecordKind kind : {RecordKind::kOutgoing, RecordKind::kIncoming, RecordKind::kInternal, RecordKind::kDuty}) {
+      const std::string_view word = KindWord(kind);
+      const auto k = static_cast<std::size_t>(kind);
+      w.size[k] = std::min(word.size(), w.text[k].size());
+      std::copy_n(word.begin(), w.size[k], w.text[k].begin());
+    }
+    return w;
+  }();
+  return words;
+}
+
+// `iso`: the date as YYYY-MM-DD, or empty when the driver's text is not
+// YYMMDD and goes into the row as it stands.
 template <RowFormat kFormat>
-std::string_view WriteRecordRow(char* out, const DecodedRecord& d, std::string_view input_field, bool line_numbers) {
+std::string_view WriteRecordRow(char* out, const DecodedRecord& d, const std::array<char, 10>* iso,
+                                std::string_view input_field, bool line_numbers) {
   const CallRecord& r = *d.record;
   RowBuilder<kFormat> row(out);
-  if (IsShortDate(d.call_date)) {
-    row.Plain("date", [&](char* p) { return PutIsoDate(p, d.call_date); });
+  if (iso != nullptr) {
+    row.Plain("date", [&](char* p) { return std::copy(iso->begin(), iso->end(), p); });
   } else {
     row.Text("date", d.call_date);
   }
   row.Plain("start", [&](char* p) { return PutStartTime(p, r); });
   row.Number("duration", r.Duration);
   row.Number("ring", r.RingSeconds);
-  row.Plain("kind", KindWord(d.kind));
+  row.Plain("kind", [&](char* p) {
+    const KindWords& kinds = Kinds();
+    const auto k = static_cast<std::size_t>(d.kind) & 3;
+    std::memcpy(p, kinds.text[k].data(), kinds.text[k].size());
+    return p + kinds.size[k];
+  });
   row.RecordText("extension", r.Extension);
   row.RecordText("second_extension", r.SecondExtension);
   row.RecordText("number", r.Number);
@@ -496,8 +524,19 @@ void RecordWriter::Write(const DecodedRecord& d, std::string_view input) {
   // The date is YYYY-MM-DD, or the driver's text as it stands.
   const std::size_t date_size = std::max<std::size_t>(10 + 2, JsonStringMaxSize(d.call_date.size()));
   char* const room = RowRoom(row_, kRecordRowMaxSize + date_size + input_field.size());
-  out_.Write(format_ == RowFormat::kCsv ? WriteRecordRow<RowFormat::kCsv>(room, d, input_field, line_numbers_)
-                                        : WriteRecordRow<RowFormat::kJsonl>(room, d, input_field, line_numbers_));
+  // Most rows carry the date of the row before.
+  const std::array<char, 10>* iso = nullptr;
+  if (d.call_date.size() == last_date_.size() && has_last_date_ &&
+      std::memcmp(d.call_date.data(), last_date_.data(), last_date_.size()) == 0) {
+    iso = &last_iso_;
+  } else if (IsShortDate(d.call_date)) {
+    PutIsoDate(last_iso_.data(), d.call_date);
+    std::copy_n(d.call_date.begin(), last_date_.size(), last_date_.begin());
+    has_last_date_ = true;
+    iso = &last_iso_;
+  }
+  out_.Write(format_ == RowFormat::kCsv ? WriteRecordRow<RowFormat::kCsv>(room, d, iso, input_field, line_numbers_)
+                                        : WriteRecordRow<RowFormat::kJsonl>(room, d, iso, input_field, line_numbers_));
   out_.EndRow();
 }
 

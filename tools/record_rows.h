@@ -12,6 +12,7 @@
 #define TALVO_TOOLS_RECORD_ROWS_H_
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -105,6 +106,10 @@ class RecordWriter {
   bool line_numbers_;
   FieldCache inputs_;
   std::vector<char> row_;
+  // The call date of the last row with a YYMMDD date, and its YYYY-MM-DD.
+  bool has_last_date_ = false;
+  std::array<char, 6> last_date_{};
+  std::array<char, 10> last_iso_{};
 };
 
 class RejectWriter {
