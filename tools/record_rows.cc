@@ -359,19 +359,18 @@ struct KindWords {
   std::array<std::size_t, 4> size{};
 };
 
-const KindWords& Kinds() {
-  static const KindWords words = [] {
-    KindWords w;
-    for (const RecordKind kind : {RecordKind::kOutgoing, RecordKind::kIncoming, RecordKind::kInternal, RecordKind::kDuty}) {
-      const std::string_view word = KindWord(kind);
-      const auto k = static_cast<std::size_t>(kind);
-      w.size[k] = std::min(word.size(), w.text[k].size());
-      std::copy_n(word.begin(), w.size[k], w.text[k].begin());
-    }
-    return w;
-  }();
-  return words;
+KindWords MakeKindWords() {
+  KindWords w;
+  for (const RecordKind kind : {RecordKind::kOutgoing, RecordKind::kIncoming, RecordKind::kInternal, RecordKind::kDuty}) {
+    const std::string_view word = KindWord(kind);
+    const auto k = static_cast<std::size_t>(kind);
+    w.size[k] = std::min(word.size(), w.text[k].size());
+    std::copy_n(word.begin(), w.size[k], w.text[k].begin());
+  }
+  return w;
 }
+
+const KindWords kKindWords = MakeKindWords();
 
 // `iso`: the date as YYYY-MM-DD, or empty when the driver's text is not
 // YYMMDD and goes into the row as it stands.
@@ -389,10 +388,9 @@ std::string_view WriteRecordRow(char* out, const DecodedRecord& d, const std::ar
   row.Number("duration", r.Duration);
   row.Number("ring", r.RingSeconds);
   row.Plain("kind", [&](char* p) {
-    const KindWords& kinds = Kinds();
     const auto k = static_cast<std::size_t>(d.kind) & 3;
-    std::memcpy(p, kinds.text[k].data(), kinds.text[k].size());
-    return p + kinds.size[k];
+    std::memcpy(p, kKindWords.text[k].data(), kKindWords.text[k].size());
+    return p + kKindWords.size[k];
   });
   row.RecordText("extension", r.Extension);
   row.RecordText("second_extension", r.SecondExtension);
