@@ -309,7 +309,19 @@ template <bool kCsv>
 char* PutVisible(char* p, std::string_view text, std::size_t limit, bool* needs_quotes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   const bool cut = text.size() > limit;
-  for (char c : text.substr(0, limit)) {
+  text = text.substr(0, limit);
+  // Eight bytes at a time while none needs a second look; a report line is
+  // nearly all such bytes.
+  std::size_t plain = 0;
+  for (; plain + 8 <= text.size(); plain += 8) {
+    const uint64_t x = LoadBytes<8>(text.data() + plain);
+    uint64_t odd = BytesBelow(x, 0x20) | BytesFromDelete(x) | BytesEqual(x, '\\');
+    if constexpr (kCsv) odd |= BytesEqual(x, ',') | BytesEqual(x, '"');
+    if (odd != 0) break;
+    std::memcpy(p, text.data() + plain, 8);
+    p += 8;
+  }
+  for (char c : text.substr(plain)) {
     const auto b = static_cast<unsigned char>(c);
     if (b >= 0x20 && b <= 0x7e && b != '\\') {
       if constexpr (kCsv) {
