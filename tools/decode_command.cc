@@ -63,7 +63,8 @@ class DecodeSink final : public HostSink {
  public:
   DecodeSink(const DecodeOptions& options, const RejectExplainer& explainer, Output& records, Output* rejects,
              Output& err, Stats& stats)
-      : options_(options),
+      : HostSink(options.trace),
+        options_(options),
         explainer_(explainer),
         record_writer_(records, options.format, options.line_numbers),
         err_(err),

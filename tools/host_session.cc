@@ -40,8 +40,7 @@ HostSession::HostSession(Env& env, const std::string& settings_name) : driver_(e
   list_.owner = this;
   carry_.text.Assign = &HostSession::CarryAssign;
   carry_.owner = this;
-  texts_.reserve(8);
-  numbers_.reserve(8);
+  slots_.reserve(8);
 
   handle_ = calls::GetHandle(driver_);
   if (handle_ == 0) throw std::runtime_error("the driver has no free handle");
@@ -75,7 +74,7 @@ int32_t HostSession::ListCount(LineList* self) {
 int32_t HostSession::ListGet(LineList* self, int32_t i, const char** text, int32_t* length) {
   HostSession& s = *reinterpret_cast<ListBase*>(self)->owner;
   if (i < 0 || static_cast<std::size_t>(i) >= s.count_) return 1;
-  const std::string& line = s.texts_[static_cast<std::size_t>(i)];
+  const std::string_view line = s.slots_[static_cast<std::size_t>(i)].text();
   if (line.size() > static_cast<std::size_t>(INT32_MAX)) return 1;
   *text = line.data();
   *length = static_cast<int32_t>(line.size());
@@ -87,10 +86,9 @@ int32_t HostSession::ListDelete(LineList* self, int32_t i) {
   if (i < 0 || static_cast<std::size_t>(i) >= s.count_) return 1;
   const auto at = static_cast<std::ptrdiff_t>(i);
   const auto end = static_cast<std::ptrdiff_t>(s.count_);
-  s.deleted_.push_back(s.numbers_[static_cast<std::size_t>(i)]);
-  // The deleted text moves behind the list, so its slot keeps its capacity.
-  std::rotate(s.texts_.begin() + at, s.texts_.begin() + at + 1, s.texts_.begin() + end);
-  std::rotate(s.numbers_.begin() + at, s.numbers_.begin() + at + 1, s.numbers_.begin() + end);
+  s.deleted_.push_back(s.slots_[static_cast<std::size_t>(i)].number);
+  // The deleted slot moves behind the list, so its storage keeps its capacity.
+  std::rotate(s.slots_.begin() + at, s.slots_.begin() + at + 1, s.slots_.begin() + end);
   --s.count_;
   return 0;
 }
@@ -104,20 +102,37 @@ void HostSession::CarryAssign(HostText* self, const char* text, int32_t length) 
   }
 }
 
-void HostSession::Append(std::string_view text, uint64_t number) {
-  if (count_ == texts_.size()) {
-    texts_.emplace_back(text);
-    numbers_.push_back(number);
-  } else {
-    texts_[count_].assign(text.data(), text.size());
-    numbers_[count_] = number;
+void HostSession::AddSlot() { slots_.emplace_back(); }
+
+inline void HostSession::Append(std::string_view text, uint64_t number) {
+  if (count_ == slots_.size()) AddSlot();
+  Slot& slot = slots_[count_++];
+  slot.lent = text;
+  slot.number = number;
+  slot.owned = false;
+}
+
+void HostSession::KeepLentLines() {
+  for (std::size_t i = 0; i < count_; ++i) {
+    Slot& slot = slots_[i];
+    if (slot.owned) continue;
+    slot.storage.assign(slot.lent.data(), slot.lent.size());
+    slot.owned = true;
   }
-  ++count_;
+}
+
+std::span<const std::string> HostSession::ListTexts() {
+  if (reject_texts_.size() < count_) reject_texts_.resize(count_);
+  for (std::size_t i = 0; i < count_; ++i) {
+    const std::string_view text = slots_[i].text();
+    reject_texts_[i].assign(text.data(), text.size());
+  }
+  return std::span<const std::string>(reject_texts_.data(), count_);
 }
 
 LineSpan HostSession::ListSpan() const {
   if (count_ == 0) return {};
-  return {numbers_[0], numbers_[count_ - 1]};
+  return {slots_[0].number, slots_[count_ - 1].number};
 }
 
 void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& sink) {
@@ -135,8 +150,12 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
   record_count_ = 0;  // every record is read out right after the call that appends it
   const int32_t result = calls::ProcessLine(driver_, handle_, &list_.list, &carry_.text, records_.data(), date,
                                         &record_count_, &call_index, &error_code);
-  sink.OnLine({line_number, result, error_code, !deleted_.empty() && !carry_text_.empty()});
-  if (result == TALVO_RESULT_INCOMPLETE) return;
+  if (sink.wants_lines()) sink.OnLine({line_number, result, error_code, !deleted_.empty() && !carry_text_.empty()});
+  if (result == TALVO_RESULT_INCOMPLETE) {
+    // The lines wait for the next call, after the caller's buffer has moved on.
+    KeepLentLines();
+    return;
+  }
 
   // The driver is done with the buffered lines: they form the record, or are
   // rejected together.
@@ -166,8 +185,8 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
     out.kind = lone && !assembled ? RejectKind::kSkipped : RejectKind::kRejected;
     out.lines = span;
     out.error_code = error_code;
-    out.first_text = texts_[0];
-    out.texts = std::span<const std::string>(texts_.data(), count_);
+    out.texts = ListTexts();
+    out.first_text = out.texts[0];
     if (assembled) {
       out.record = &records_[0];
       out.call_date = call_date;
@@ -178,8 +197,12 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
 
   count_ = 0;
   if (!carry_text_.empty()) {
-    // The first line of the next record.
-    Append(carry_text_, deleted_.empty() ? line_number : deleted_.back());
+    // The first line of the next record, in its slot's own storage.
+    Append({}, deleted_.empty() ? line_number : deleted_.back());
+    Slot& slot = slots_[0];
+    slot.storage.swap(carry_text_);
+    slot.owned = true;
+    carry_text_.clear();
   } else {
     for (uint64_t number : deleted_) {
       Reject out;
@@ -196,8 +219,8 @@ void HostSession::EndOfInput(HostSink& sink) {
     Reject out;
     out.kind = RejectKind::kBuffered;
     out.lines = ListSpan();
-    out.first_text = texts_[0];
-    out.texts = std::span<const std::string>(texts_.data(), count_);
+    out.texts = ListTexts();
+    out.first_text = out.texts[0];
     sink.OnReject(out);
   }
   count_ = 0;

@@ -76,10 +76,17 @@ struct LineCall {
 
 class HostSink {
  public:
+  // `lines`: OnLine is called for every line; a sink that does not look at
+  // the calls says false, and is spared a call per line.
+  explicit HostSink(bool lines = true) : lines_(lines) {}
   virtual ~HostSink() = default;
+  bool wants_lines() const { return lines_; }
   virtual void OnLine(const LineCall&) {}
   virtual void OnRecord(const DecodedRecord& record) = 0;
   virtual void OnReject(const Reject& reject) = 0;
+
+ private:
+  bool lines_;
 };
 
 // "outgoing", "incoming", "internal", "duty".
@@ -107,7 +114,10 @@ class HostSession {
   // Closes the run (DrvProcessEnd).
   void End();
 
-  // Hands over input line `line_number` of the current input.
+  // Hands over input line `line_number` of the current input. The line is
+  // lent to the driver, not copied: it need only stay valid during the call.
+  // The session copies it when the driver keeps it for a record not yet
+  // complete (result 4).
   void Feed(std::string_view line, uint64_t line_number, HostSink& sink);
 
   // The current input has ended: reports the lines still buffered and starts
@@ -117,7 +127,7 @@ class HostSession {
   // The number of the oldest line the driver still holds for a call not yet
   // complete; 0 when it holds none. Decoding that starts again from this
   // line with a new session gives what this session would have given.
-  uint64_t first_buffered_line() const { return count_ == 0 ? 0 : numbers_[0]; }
+  uint64_t first_buffered_line() const { return count_ == 0 ? 0 : slots_[0].number; }
 
  private:
   struct ListBase {
@@ -133,7 +143,23 @@ class HostSession {
   static int32_t TALVO_CALL ListDelete(LineList* self, int32_t i);
   static void TALVO_CALL CarryAssign(HostText* self, const char* text, int32_t length);
 
+  // One line of the list: lent by the caller of Feed for the call's
+  // duration, or held in `storage` once it must outlive that call.
+  struct Slot {
+    std::string_view lent;
+    std::string storage;
+    uint64_t number = 0;
+    bool owned = false;
+    std::string_view text() const { return owned ? std::string_view(storage) : lent; }
+  };
+
   void Append(std::string_view text, uint64_t number);
+  // One more slot, for a list longer than any before (kept out of line).
+  [[gnu::noinline]] void AddSlot();
+  // Copies every lent line of the list into its own storage.
+  void KeepLentLines();
+  // The list's texts, oldest first, as a rejected stretch reports them.
+  std::span<const std::string> ListTexts();
   LineSpan ListSpan() const;
 
   Driver driver_;
@@ -144,13 +170,15 @@ class HostSession {
 
   ListBase list_;
   CarryBase carry_;
-  // The list: slots keep their capacity from record to record.
-  std::vector<std::string> texts_;
-  std::vector<uint64_t> numbers_;
+  // The list: slots keep their storage's capacity from record to record.
+  std::vector<Slot> slots_;
   std::size_t count_ = 0;
   // Line numbers the driver deleted during the current call.
   std::vector<uint64_t> deleted_;
   std::string carry_text_;
+  // Copies of the list's texts for a rejected stretch (rare: not kept up
+  // while lines are lent).
+  std::vector<std::string> reject_texts_;
 
   std::array<CallRecord, TALVO_RECORD_ENTRIES> records_{};
   int32_t record_count_ = 0;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/record_dump.h"
+#include "support/fake_env.h"
+#include "tools/files.h"
+#include "tools/host_session.h"
 #include "tools/output.h"
 
 namespace talvo::tool {
@@ -34,19 +39,31 @@ struct Pipe {
   int fds[2] = {-1, -1};
 };
 
-std::vector<std::string> LinesOf(const std::string& bytes) {
+// Calls `take` with every line of `bytes` as the reader returns it, and its
+// number.
+template <typename F>
+void ReadLines(const std::string& bytes, std::size_t slice, F&& take) {
   Pipe p;
   LineReader reader(p.fds[0], "pipe");
-  // Written in slices of 7 bytes by another thread, so that line ends fall
-  // across reads.
+  // Written in slices by another thread, each once the reader has taken the
+  // one before, so that every read gets one slice and line ends fall across
+  // reads.
   std::thread writer([&] {
-    for (std::size_t at = 0; at < bytes.size(); at += 7) p.Write(bytes.substr(at, 7));
+    for (std::size_t at = 0; at < bytes.size(); at += slice) {
+      p.Write(bytes.substr(at, slice));
+      int unread = 1;
+      while (::ioctl(p.fds[0], FIONREAD, &unread) == 0 && unread > 0) ::usleep(20);
+    }
     p.Close();
   });
-  std::vector<std::string> out;
   std::string_view line;
-  while (reader.Next(&line)) out.emplace_back(line);
+  while (reader.Next(&line)) take(line, reader.line_number());
   writer.join();
+}
+
+std::vector<std::string> LinesOf(const std::string& bytes, std::size_t slice = 7) {
+  std::vector<std::string> out;
+  ReadLines(bytes, slice, [&](std::string_view line, uint64_t) { out.emplace_back(line); });
   return out;
 }
 
@@ -68,6 +85,9 @@ TEST(LineReader, SplitsAtEveryLineEnd) {
       {"\r\n\r\n", {"", ""}},
       {"x\n\r", {"x", ""}},
       {std::string("n\0l\n\xE9\xFF", 6), {std::string("n\0l", 3), "\xE9\xFF"}},
+      // Line ends past the first 16 bytes a scan looks at together.
+      {std::string(20, 'a') + "\r" + std::string(17, 'b') + "\n" + std::string(33, 'c') + "\r\nd",
+       {std::string(20, 'a'), std::string(17, 'b'), std::string(33, 'c'), "d"}},
   };
   for (const Case& c : cases) EXPECT_EQ(LinesOf(c.in), c.want) << c.in;
 }
@@ -89,7 +109,7 @@ TEST(LineReader, ACrAtTheEndOfOneReadAndAnLfAtTheStartOfTheNextAreOneLineEnd) {
 
 TEST(LineReader, LinesLongerThanItsBuffer) {
   const std::string big(1 << 19, 'q');  // four times the first buffer
-  const auto lines = LinesOf("short\n" + big + "\r\nafter");
+  const auto lines = LinesOf("short\n" + big + "\r\nafter", 4096);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], big);
   EXPECT_EQ(lines[2], "after");
@@ -170,6 +190,53 @@ TEST(LineReader, AStopAskedForWhileTheInputIsSilentEndsTheWait) {
   returned = true;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   watchdog.join();
+}
+
+// Every record and rejected stretch, with the texts of the stretch.
+class DumpSink final : public HostSink {
+ public:
+  std::string text;
+  void OnRecord(const DecodedRecord& r) override {
+    text += std::to_string(r.lines.first) + " record " + DumpRecord(*r.record, r.call_date, r.call_index) + "\n";
+  }
+  void OnReject(const Reject& r) override {
+    text += std::to_string(r.lines.first) + " reject " + std::string(r.first_text);
+    for (const std::string& line : r.texts) text += " | " + line;
+    text += "\n";
+  }
+};
+
+// The session lends the driver each line from the reader's buffer. A line the
+// driver keeps for a call not yet complete must outlive the reads that follow,
+// which move the buffer's bytes: a two-line layout read in 7-byte slices
+// decodes as it does from lines held apart.
+TEST(LineReader, LinesHeldForAnIncompleteCallOutliveTheReadBuffer) {
+  const std::string layouts = TALVO_LAYOUTS_SOURCE_DIR;
+  TempDir dir;
+  const std::string settings =
+      dir.Put("layout.ini", ReadWholeFile(layouts + "/toshiba-strata-ctx-smdr.ini", "settings"));
+  const std::string report = ReadWholeFile(layouts + "/samples/toshiba-strata-ctx-smdr.txt", "report");
+  talvo::testing::FakeEnv env;
+  env.use_system_profiles = true;
+  const auto decode = [&](const auto& feed) {
+    DumpSink sink;
+    HostSession session(env, settings);
+    session.Start();
+    feed(session, sink);
+    session.EndOfInput(sink);
+    session.End();
+    return sink.text;
+  };
+
+  const std::vector<std::string> held = LinesOf(report);
+  const std::string want = decode([&](HostSession& session, HostSink& sink) {
+    for (std::size_t i = 0; i < held.size(); ++i) session.Feed(held[i], i + 1, sink);
+  });
+  const std::string got = decode([&](HostSession& session, HostSink& sink) {
+    ReadLines(report, 7, [&](std::string_view line, uint64_t number) { session.Feed(line, number, sink); });
+  });
+  EXPECT_NE(want.find(" record "), std::string::npos) << want;
+  EXPECT_EQ(got, want);
 }
 
 TEST(LineReader, AReadErrorNamesTheInput) {

@@ -12,9 +12,13 @@
 #define TALVO_TOOLS_RECORD_ROWS_H_
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/host_session.h"
 #include "tools/output.h"
@@ -67,10 +71,31 @@ void AppendVisible(std::string& out, std::string_view text, std::size_t limit);
 // a middle dot, bytes 0xA0..0xFF are read as Latin-1; all written as UTF-8.
 void AppendReadable(std::string& out, std::string_view text, std::size_t limit);
 
+// Texts written as CSV fields or JSON strings once, for texts that come back
+// row after row: an input's name, a reject's reason.
+class FieldCache {
+ public:
+  explicit FieldCache(RowFormat format) : format_(format) {}
+  // `text` as a field of the format; valid until the next call.
+  std::string_view Field(std::string_view text);
+
+ private:
+  // Texts beyond this many are written afresh every time.
+  static constexpr std::size_t kMostTexts = 64;
+  RowFormat format_;
+  std::map<std::string, std::string, std::less<>> fields_;
+  bool has_last_ = false;  // the text of the last call, and its field: kept in fields_
+  std::string_view last_text_;
+  std::string_view last_field_;
+  std::string spare_;  // a field not kept
+};
+
+// A row is written whole into a buffer of the writer's, then appended to the
+// output.
 class RecordWriter {
  public:
   RecordWriter(Output& out, RowFormat format, bool line_numbers)
-      : out_(out), format_(format), line_numbers_(line_numbers) {}
+      : out_(out), format_(format), line_numbers_(line_numbers), inputs_(format) {}
   // The CSV header row; nothing for JSON Lines.
   void Header();
   void Write(const DecodedRecord& record, std::string_view input);
@@ -79,11 +104,17 @@ class RecordWriter {
   Output& out_;
   RowFormat format_;
   bool line_numbers_;
+  FieldCache inputs_;
+  std::vector<char> row_;
+  // The call date of the last row with a YYMMDD date, and its YYYY-MM-DD.
+  bool has_last_date_ = false;
+  std::array<char, 6> last_date_{};
+  std::array<char, 10> last_iso_{};
 };
 
 class RejectWriter {
  public:
-  RejectWriter(Output& out, RowFormat format) : out_(out), format_(format) {}
+  RejectWriter(Output& out, RowFormat format) : out_(out), format_(format), inputs_(format), reasons_(format) {}
   void Header();
   // Writes the row with `reason`, or with Reason(reject) when it is empty.
   void Write(const Reject& reject, std::string_view input, std::string_view reason = {});
@@ -95,7 +126,9 @@ class RejectWriter {
  private:
   Output& out_;
   RowFormat format_;
-  std::string scratch_;
+  FieldCache inputs_;
+  FieldCache reasons_;
+  std::vector<char> row_;
 };
 
 // Longest part of a line written into a reject row.

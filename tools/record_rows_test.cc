@@ -1,13 +1,18 @@
 #include "tools/record_rows.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tools/csv.h"
+#include "tools/json.h"
 
 namespace talvo::tool {
 namespace {
@@ -125,9 +130,15 @@ struct Captured {
   }
   std::string Text() {
     out->Flush();
+    std::string text;
     char buf[4096];
-    const ssize_t n = ::read(fds[0], buf, sizeof buf);
-    return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    pollfd readable{fds[0], POLLIN, 0};
+    while (::poll(&readable, 1, 0) > 0) {
+      const ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+    }
+    return text;
   }
   int fds[2];
   std::unique_ptr<Output> out;
@@ -158,6 +169,47 @@ TEST(RecordWriter, JsonRow) {
             "\"flags\":[\"foreign\"]}\n");
 }
 
+// The record's text fields are tested eight bytes at a time: a byte that
+// needs quotes or an escape is found in every place of a field, and the
+// bytes past its length are not looked at.
+TEST(RecordWriter, TextFieldsAsTheByteByByteWriters) {
+  std::vector<std::string> texts = {"", "0521820227", std::string(24, '7')};
+  for (const char special : {',', '"', '\n', '\r', ' ', '\\', '\x7F', '\xE9', '\x1F', '\0'}) {
+    for (const std::size_t at : {0u, 7u, 8u, 15u, 16u, 23u}) {
+      std::string text(24, '5');
+      text[at] = special;
+      texts.push_back(text);
+      texts.push_back(text.substr(0, at + 1));
+    }
+  }
+  CallRecord r;
+  std::memset(&r, 0, sizeof r);
+  const auto row = [&](RowFormat format, const std::string& number) {
+    std::memset(r.Number.chars, '"', sizeof r.Number.chars);  // past the length: bytes to quote and escape
+    std::memcpy(r.Number.chars, number.data(), number.size());
+    r.Number.length = static_cast<uint8_t>(number.size());
+    DecodedRecord d{RecordKind::kOutgoing, &r, "260315", 3, 0, {1, 1}};
+    Captured c;
+    RecordWriter(*c.out, format, false).Write(d, "-");
+    return c.Text();
+  };
+  // The rows with an empty number, and where the number goes in them: the
+  // eighth CSV field.
+  const std::string csv = row(RowFormat::kCsv, "");
+  std::size_t csv_at = 0;
+  for (int i = 0; i < 7; ++i) csv_at = csv.find(',', csv_at) + 1;
+  const std::string json = row(RowFormat::kJsonl, "");
+  const std::size_t json_at = json.find("\"number\":") + 9;
+  for (const std::string& text : texts) {
+    std::string field;
+    AppendCsvField(field, text);
+    EXPECT_EQ(row(RowFormat::kCsv, text), csv.substr(0, csv_at) + field + csv.substr(csv_at)) << text;
+    field.clear();
+    AppendJsonString(field, text);
+    EXPECT_EQ(row(RowFormat::kJsonl, text), json.substr(0, json_at) + field + json.substr(json_at + 2)) << text;
+  }
+}
+
 TEST(RejectWriter, Rows) {
   struct Case {
     Reject in;
@@ -181,6 +233,43 @@ TEST(RejectWriter, Rows) {
   EXPECT_EQ(json.Text().find(
                 "{\"input\":\"f\",\"first_line\":9,\"last_line\":10,\"status\":\"incomplete\",\"error\":null,"),
             0u);
+}
+
+// A reject's text is made visible and quoted in one pass, and its reason is
+// written once and kept: the rows are those the byte-by-byte writers make,
+// also for more reasons than are kept.
+TEST(RejectWriter, TextsAndReasonsAsTheByteByByteWriters) {
+  const std::string texts[] = {"plain", "a,b", "say \"hi\"\x01\\", std::string(250, 'x'),
+                               std::string(199, 'y') + "\"\xE9,"};
+  Captured csv;
+  Captured json;
+  RejectWriter csv_writer(*csv.out, RowFormat::kCsv);
+  RejectWriter json_writer(*json.out, RowFormat::kJsonl);
+  std::string want_csv;
+  std::string want_json;
+  for (uint64_t i = 0; i < 140; ++i) {
+    const std::string& text = texts[i % 5];
+    const std::string reason = "reason, " + std::to_string(i / 2 % 67);  // each twice in a row
+    const Reject r{RejectKind::kRejected, {i + 1, i + 1}, 6, text, nullptr, "", -1, {}};
+    csv_writer.Write(r, "in", reason);
+    json_writer.Write(r, "in", reason);
+    const std::string n = std::to_string(i + 1);
+    std::string visible;
+    AppendVisible(visible, text, kRejectTextLimit);
+    want_csv += "in," + n + "," + n + ",rejected,6,";
+    AppendCsvField(want_csv, reason);
+    want_csv += ',';
+    AppendCsvField(want_csv, visible);
+    want_csv += '\n';
+    want_json += "{\"input\":\"in\",\"first_line\":" + n + ",\"last_line\":" + n +
+                 ",\"status\":\"rejected\",\"error\":6,\"reason\":";
+    AppendJsonString(want_json, reason);
+    want_json += ",\"text\":";
+    AppendJsonString(want_json, text.substr(0, kRejectTextLimit) + (text.size() > kRejectTextLimit ? "..." : ""));
+    want_json += "}\n";
+  }
+  EXPECT_EQ(csv.Text(), want_csv);
+  EXPECT_EQ(json.Text(), want_json);
 }
 
 }  // namespace
