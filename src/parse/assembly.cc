@@ -373,27 +373,139 @@ void QuickTrunkStep(RecordDecode& d) {
   StoreDecimal(d.rec.Trunk, value);
 }
 
+// ClassifyWithOriginating with the rows of kOriginatingRows written out as
+// code: a fact is worked out only when a row asks for it, and the acting
+// extension is copied only when a row changes it. The same flags, texts and
+// kind as the table.
+CallKind QuickClassifyWithOriginating(RecordDecode& d) {
+  const bool incoming = d.state.incoming_call;
+  const bool foreign = d.state.foreign_extension;
+  const bool has_second = !TextOf(d.rec.SecondExtension).empty();
+  const std::string_view acting = has_second ? TextOf(d.rec.SecondExtension) : TextOf(d.rec.Extension);
+  const std::string_view org = d.org_ext.view();
+  const std::string_view cli = d.caller.view();
+  const std::string_view dialled = d.state.dialled.view();
+  const bool usable = org.size() == cli.size() || d.s.caller_column != d.s.originating_extension_column;
+  const auto org_in_range = [&] { return InExtensionRange(d.s, org); };
+  const auto dialled_in_range = [&] { return InExtensionRange(d.s, dialled); };
+
+  uint32_t flags = 0;
+  // The acting extension a row puts in place, copied before any text it was
+  // read from changes; the table stores it back cut to eight characters.
+  ShortText<8> new_acting;
+  bool acting_changed = false;
+  const auto set_acting = [&](std::string_view text) {
+    new_acting.assign(text);
+    acting_changed = true;
+  };
+  if (incoming && !foreign) {
+    if (org != acting && usable && org_in_range()) {
+      flags = kInternal;
+      d.state.dialled.assign(org);
+    } else {
+      flags = kIn;
+      d.state.dialled.assign(cli);
+    }
+  } else if (incoming) {
+    if (org_in_range() && org.size() == cli.size()) {
+      flags = kOut | kForeign;
+      set_acting(org);
+      d.state.dialled.clear();
+    } else {
+      flags = kIn | kForeign;
+      if (dialled_in_range()) set_acting(dialled);
+      d.state.dialled.assign(cli);
+    }
+  } else if (!foreign) {
+    if (!org.empty() && usable && org == acting) {
+      flags = kOut;
+    } else if (!org.empty() && usable) {
+      flags = kOut | kOrig;
+      set_acting(org);
+    } else if (dialled.empty() && !cli.empty()) {
+      flags = kIn | kForeign;
+      d.state.dialled.assign(cli);
+    } else {
+      flags = kOut;
+    }
+  } else {
+    if (usable && (org.empty() || org_in_range())) {
+      flags = kOut | kForeign;
+      set_acting(org.empty() ? TextOf(d.rec.Extension) : org);
+    } else {
+      flags = kIn | kForeign;
+      if (!dialled.empty() && dialled_in_range()) set_acting(dialled);
+      d.state.dialled.assign(cli);
+    }
+  }
+  AddFlags(d.rec, flags);
+  // Where the table stores the acting extension back. Unchanged, it is the
+  // text it was read from, whose length byte the store keeps to eight.
+  const auto store_back = [&](auto& target) {
+    if (acting_changed) {
+      StoreText(target, new_acting.view());
+    } else if (target.length > sizeof target.chars) {
+      target.length = sizeof target.chars;
+    }
+  };
+  if ((flags & kOrig) != 0 || !has_second) {
+    store_back(d.rec.Extension);
+  } else {
+    store_back(d.rec.SecondExtension);
+  }
+  if (d.state.private_call) AddFlags(d.rec, TALVO_FLAG_PRIVATE);
+  return d.state.code.empty() ? CallKind::kNormal : CallKind::kNormalCoded;
+}
+
+// The digit fields, read straight into the texts they fill.
+constexpr auto kDigit = [](char c) { return IsDigit(c); };
+
+void QuickDialledStep(RecordDecode& d) {
+  if (auto line = d.lines.Line(d.s.number_line)) {
+    ExtractCharsInto(d.state.dialled, *line, d.s.number_column, d.s.number_width, kDigit);
+  }
+}
+
+void QuickCallerStep(RecordDecode& d) {
+  if (auto line = d.lines.Line(d.s.caller_line)) {
+    ExtractCharsInto(d.caller, *line, d.s.caller_column, d.s.caller_width, kDigit);
+  }
+}
+
+void QuickAccountStep(RecordDecode& d) {
+  if (d.s.account_is_extension) {
+    DecodeAccount(d);
+    return;
+  }
+  if (auto line = d.lines.Line(d.s.account_line)) {
+    ShortText<24> digits;
+    ExtractCharsInto(digits, *line, d.s.account_column, d.s.account_width, kDigit);
+    if (!digits.empty()) StoreText(d.rec.Account, digits.view().substr(0, 8));
+  }
+}
+
 // The steps of a normal call as a one-line plan runs them: the marker
 // tests compiled, the steps that can change nothing left out.
 CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::Steps& run = plan.steps();
   d.state.incoming_call = plan.IncomingCall(d.lines);
   if (run.date) QuickDateStep(d, plan);
-  if (run.dialled) DecodeDialledNumber(d);
-  if (run.caller) DecodeCallerNumber(d);
+  if (run.dialled) QuickDialledStep(d);
+  if (run.caller) QuickCallerStep(d);
   if (run.times) QuickTimesStep(d, plan);
   QuickRingTimeStep(d, plan);
   if (run.index) DecodeIndex(d);
   if (run.pulses) DecodePulses(d);
   QuickTrunkGroupStep(d, plan);
   QuickTrunkStep(d);
-  if (run.account) DecodeAccount(d);
+  if (run.account) QuickAccountStep(d);
   DecodeExtension(d);
   if (run.originating) DecodeOriginatingExtension(d);
   RequireExtension(d);
   if (run.code) DecodeCode(d);
   d.state.private_call = plan.PrivateCall(d.lines, d.out.error_code);
-  const CallKind kind = Classify(d);
+  const CallKind kind =
+      d.s.originating_extension_column == 0 ? ClassifyWithoutOriginating(d) : QuickClassifyWithOriginating(d);
   if (run.disa) DecodeDisa(d);
   return kind;
 }

@@ -10,42 +10,6 @@
 namespace talvo {
 namespace {
 
-template <typename Keep>
-ShortText<24> ExtractChars(std::string_view line, uint8_t column, uint8_t width, Keep keep) {
-  constexpr std::size_t kCap = ShortText<24>::kCapacity;
-  ShortText<24> result;
-  if (width == 0) return result;
-  // The field's columns that the line has, 0-based; columns below 1 do not exist.
-  const std::size_t from = column == 0 ? 0 : std::size_t{column} - 1;
-  const std::size_t to = std::min(line.size(), std::size_t{column} + width - 1);
-  // Everything before the first kept character is passed over, blanks too;
-  // after it, the first blank ends the field. (At most `width` characters
-  // are scanned, so no more than `width` are kept.)
-  std::size_t i = from;
-  // Blanks, which no caller keeps, are passed over eight at a time: a field
-  // left empty is the usual case for caller numbers and account codes.
-  constexpr uint64_t kEightBlanks = 0x2020202020202020u;
-  for (uint64_t word = 0; i + sizeof word <= to; i += sizeof word) {
-    std::memcpy(&word, line.data() + i, sizeof word);
-    if (word != kEightBlanks) break;
-  }
-  while (i < to && !keep(line[i])) ++i;
-  // The run of kept characters first: in the usual field a blank or the
-  // field's end follows it.
-  std::size_t n = 0;
-  for (; i < to && keep(line[i]); ++i) {
-    if (n < kCap) result.chars[n++] = line[i];
-  }
-  for (; i < to; ++i) {
-    const char c = line[i];
-    if (c == ' ') break;
-    // A character that would make the text longer than 24 is dropped; the
-    // scan goes on to the end of the field.
-    if (keep(c) && n < kCap) result.chars[n++] = c;
-  }
-  result.length = static_cast<uint8_t>(n);
-  return result;
-}
 
 // True iff `text` is 1 to 9 plain digits: a value ParseInteger reads
 // without sign, prefix or overflow.
@@ -104,12 +68,10 @@ double ParseRealField(std::string_view text, bool& ok) {
   return p.value;
 }
 
-ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width) {
-  return ExtractChars(line, column, width, [](char c) { return IsDigit(c); });
-}
-
 ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width) {
-  return ExtractChars(line, column, width, [](char c) { return IsLetterOrDigit(c); });
+  ShortText<24> result;
+  ExtractCharsInto(result, line, column, width, [](char c) { return IsLetterOrDigit(c); });
+  return result;
 }
 
 ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool as_text) {

@@ -4,7 +4,9 @@
 #ifndef TALVO_PARSE_FIELD_DECODERS_H_
 #define TALVO_PARSE_FIELD_DECODERS_H_
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "util/short_text.h"
@@ -30,10 +32,54 @@ inline int32_t ParseIntField(std::string_view text, bool& ok) {
 // An empty or blank field is 0 and no error. Clears `ok` when not a number.
 double ParseRealField(std::string_view text, bool& ok);
 
+// The characters `keep` accepts of the field at 1-based `column`, `width`
+// wide, into `result`: characters before the first kept one and between kept
+// ones are skipped, the first blank after a kept one ends the field. (Inline:
+// a call reads two or three such fields.)
+template <typename Keep>
+inline void ExtractCharsInto(ShortText<24>& result, std::string_view line, uint8_t column, uint8_t width, Keep keep) {
+  constexpr std::size_t kCap = ShortText<24>::kCapacity;
+  result.length = 0;
+  if (width == 0) return;
+  // The field's columns that the line has, 0-based; columns below 1 do not exist.
+  const std::size_t from = column == 0 ? 0 : std::size_t{column} - 1;
+  const std::size_t to = std::min(line.size(), std::size_t{column} + width - 1);
+  // Everything before the first kept character is passed over, blanks too;
+  // after it, the first blank ends the field. (At most `width` characters
+  // are scanned, so no more than `width` are kept.)
+  std::size_t i = from;
+  // Blanks, which no caller keeps, are passed over eight at a time: a field
+  // left empty is the usual case for caller numbers and account codes.
+  constexpr uint64_t kEightBlanks = 0x2020202020202020u;
+  for (uint64_t word = 0; i + sizeof word <= to; i += sizeof word) {
+    std::memcpy(&word, line.data() + i, sizeof word);
+    if (word != kEightBlanks) break;
+  }
+  while (i < to && !keep(line[i])) ++i;
+  // The run of kept characters first: in the usual field a blank or the
+  // field's end follows it.
+  std::size_t n = 0;
+  for (; i < to && keep(line[i]); ++i) {
+    if (n < kCap) result.chars[n++] = line[i];
+  }
+  for (; i < to; ++i) {
+    const char c = line[i];
+    if (c == ' ') break;
+    // A character that would make the text longer than 24 is dropped; the
+    // scan goes on to the end of the field.
+    if (keep(c) && n < kCap) result.chars[n++] = c;
+  }
+  result.length = static_cast<uint8_t>(n);
+}
+
 // The digits of the field at 1-based `column`, `width` wide: characters before
 // the first digit and between digits are skipped, the first space after a kept
 // digit ends the field. At most min(width, 24) digits.
-ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width);
+inline ShortText<24> ExtractDigits(std::string_view line, uint8_t column, uint8_t width) {
+  ShortText<24> result;
+  ExtractCharsInto(result, line, column, width, [](char c) { return IsDigit(c); });
+  return result;
+}
 
 // As ExtractDigits, keeping ASCII letters and digits.
 ShortText<24> ExtractAlphanumerics(std::string_view line, uint8_t column, uint8_t width);

@@ -176,7 +176,11 @@ void CheckExtensions(RecordDecode& d) {
 
 void FinishExtension(RecordDecode& d) {
   // Zeros in front up to EXT_LEN, the whole cut to 8 characters.
-  if (!d.s.extension_leading_zeros && d.s.extension_prefix.empty()) return;  // nothing to add
+  if (!d.s.extension_leading_zeros && d.s.extension_prefix.empty()) {
+    // Nothing to add: the text stays, its length byte kept to eight.
+    if (d.rec.Extension.length > sizeof d.rec.Extension.chars) d.rec.Extension.length = sizeof d.rec.Extension.chars;
+    return;
+  }
   const std::string_view current = TextOf(d.rec.Extension);
   char ext[8];
   std::size_t n = 0;
