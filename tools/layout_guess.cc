@@ -741,6 +741,7 @@ class Guesser {
     if (am_pm && time_ != nullptr && time_twelve_ == std::string::npos && s.line == time_->line &&
         s.first <= time_->first + time_colon_ + (time_seconds_ ? 9 : 6)) {
       time_twelve_ = s.first - time_->first;
+      am_pm_ = &s;
       return true;
     }
     if (values.size() >= 2 && values.size() <= 3 && incoming_.empty()) {
@@ -835,18 +836,21 @@ class Guesser {
   // plus durations do not, the time printed is the end.
   bool TimeIsEnd() const {
     if (duration_ == nullptr || time_ == nullptr) return false;
-    const auto seconds = [](std::string_view v, std::size_t colon, bool with_seconds) -> long {
+    // Seconds into the day; a 12-hour time counts from midnight through its AM or PM.
+    const auto seconds = [](std::string_view v, std::size_t colon, bool with_seconds, char half = ' ') -> long {
       if (v.size() < colon + 5) return -1;
       const std::string_view h = v.substr(colon, 2), m = v.substr(colon + 3, 2);
       if (!AllDigits(h) || !AllDigits(m)) return -1;
-      long s = std::stol(std::string(h)) * 3600 + std::stol(std::string(m)) * 60;
+      long hour = std::stol(std::string(h));
+      if (half == 'A' || half == 'P') hour = hour % 12 + (half == 'P' ? 12 : 0);
+      long s = hour * 3600 + std::stol(std::string(m)) * 60;
       if (with_seconds && v.size() >= colon + 8 && AllDigits(v.substr(colon + 6, 2))) s += std::stol(std::string(v.substr(colon + 6, 2)));
       return s;
     };
     std::size_t end_breaks = 0, start_breaks = 0;
     long prev_time = -1, prev_end = -1;
     for (std::size_t i = 0; i < time_->values.size(); ++i) {
-      const long t = seconds(time_->values[i], time_colon_, time_seconds_);
+      const long t = seconds(time_->values[i], time_colon_, time_seconds_, HalfOfDay(i));
       const long d = seconds(duration_->values[i], duration_offset_, duration_seconds_);
       if (t < 0 || d < 0) continue;
       // Over midnight, both run on into the next day.
@@ -860,10 +864,24 @@ class Guesser {
     return end_breaks < start_breaks;
   }
 
+  // "A" or "P" of call `i`'s 12-hour time, a blank for a 24-hour time.
+  char HalfOfDay(std::size_t i) const {
+    if (time_twelve_ == std::string::npos) return ' ';
+    const Segment& s = am_pm_ != nullptr ? *am_pm_ : *time_;
+    const std::string_view v = i < s.values.size() ? s.values[i] : std::string_view();
+    const std::size_t at = am_pm_ != nullptr ? 0 : time_twelve_;
+    const std::string_view half = at < v.size() ? Trim(v.substr(at)) : std::string_view();
+    return half.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(half.front())));
+  }
+
   void WriteTime() {
     if (time_ == nullptr) return;
     const Segment& s = *time_;
-    const bool end = TimeIsEnd();
+    // AM/PM is read on a start time only: a 12-hour end time is read as the
+    // start, which then comes out late by the call's duration.
+    const bool twelve = time_twelve_ != std::string::npos;
+    const bool printed_end = TimeIsEnd();
+    const bool end = printed_end && !twelve;
     const std::string stem = end ? "END" : "TIME";
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
     std::vector<std::pair<std::string, std::string>> keys = {{stem + "HH_POS", col(time_colon_) + ";" + std::to_string(s.line)},
@@ -872,14 +890,22 @@ class Guesser {
     if (time_twelve_ != std::string::npos) keys.push_back({"AMPM_POS", col(time_twelve_)});
     const std::string what = std::string(time_seconds_ ? "HH:MM:SS" : "HH:MM") +
                              (time_twelve_ != std::string::npos ? " and AM/PM" : "");
-    std::string why = end ? "the printed times run in order and the times plus durations do not, as in a report "
-                            "printed when each call ends: the time is the end of the call (likely)"
+    const std::string ends = "the printed times run in order and the times plus durations do not, as in a report "
+                             "printed when each call ends: the time is the end of the call";
+    std::string why = end ? ends + " (likely)"
+                    : printed_end ? ends + "; AM/PM is read only with the start time, so it is read as the start, "
+                                    "and each call comes out as starting when it ended (likely)"
                           : "the start of the call (" + std::string(duration_ ? "likely; if the report prints the "
                             "end of the call, write ENDHH_POS and ENDMM_POS instead" : "likely") + ")";
     groups_[time_group_] = KeyGroup{"Time of day " + what + " in columns " + col(time_colon_) + "-" + col(time_colon_ + (time_seconds_ ? 7 : 4)) +
             ", on every call line: " + why + ".",
         std::move(keys)};
-    if (!end && duration_) doubts_.push_back("the time of day is taken as the start of the call");
+    if (printed_end && twelve) {
+      doubts_.push_back("the 12-hour time of day looks like the end of the call; it is read as the start, since "
+                        "AM/PM goes with the start time only");
+    } else if (!end && duration_) {
+      doubts_.push_back("the time of day is taken as the start of the call");
+    }
   }
 
   void Add(std::string comment, std::vector<std::pair<std::string, std::string>> keys) {
@@ -963,6 +989,7 @@ class Guesser {
   const Segment* time_ = nullptr;
   std::size_t time_group_ = 0, time_colon_ = 0, time_twelve_ = std::string::npos;
   bool time_seconds_ = false;
+  const Segment* am_pm_ = nullptr;  // AM/PM in a field of its own, else null
   const Segment* duration_ = nullptr;
   std::size_t duration_offset_ = 0;
   bool duration_seconds_ = false;
