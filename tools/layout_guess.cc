@@ -427,6 +427,7 @@ class Guesser {
         word.label = "(label)";
       }
     }
+    clock_ = ChooseTimeOfDay(segments);
     std::vector<const Segment*> small_codes;  // short fields of few values after the extension
     for (const Segment& s : segments) {
       if (s.label == "(label)") continue;
@@ -460,8 +461,80 @@ class Guesser {
     return s.label.empty() ? std::string() : ", under the title \"" + s.label + "\"";
   }
 
+  // Of the fields that hold HH:MM on nearly every call, the time of day: a
+  // duration's hours are mostly 00, a time of day's run through the day.
+  // The field whose hours are 00 least often wins; the first on a tie.
+  const Segment* ChooseTimeOfDay(const std::vector<Segment>& segments) const {
+    const Segment* best = nullptr;
+    std::size_t best_zero = 0;
+    for (const Segment& s : segments) {
+      const Title title = TitleOf(s.label);
+      if (title == Title::kDuration || title == Title::kRing) continue;
+      if (static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) continue;
+      const auto [mask, n] = ModalMask(s);
+      const std::size_t colon = mask.find("99:99");
+      if (colon == std::string::npos || n * 10 < s.present * 8 || mask.compare(colon + 5, 3, "'99") == 0) continue;
+      std::size_t zero = 0;
+      for (std::string_view v : s.values) zero += v.size() >= colon + 2 && v.substr(colon, 2) == "00" ? 1u : 0u;
+      if (best == nullptr || zero < best_zero) {
+        best = &s;
+        best_zero = zero;
+      }
+    }
+    return best;
+  }
+
+  // Minutes and tenths of a minute ("3.2", "120.5"), right-aligned: the
+  // column of the point, or npos when most filled values are not so.
+  static std::size_t TenthsPoint(const Segment& s) {
+    std::map<std::size_t, std::size_t> points;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty() || t.size() < 3 || t.size() > 5 || t[t.size() - 2] != '.' || !IsDigit(t.back()) ||
+          !AllDigits(t.substr(0, t.size() - 2))) {
+        continue;
+      }
+      ++points[static_cast<std::size_t>(t.data() - v.data()) + t.size() - 2];
+    }
+    for (const auto& [at, n] : points) {
+      if (n * 10 >= s.present * 8) return at;
+    }
+    return std::string::npos;
+  }
+
+  // A duration in minutes and tenths; a second such field on some calls
+  // only (a ring or hold time, which an outgoing call lacks) marks the
+  // incoming calls by its point.
+  bool PlaceTenths(const Segment& s) {
+    const std::size_t point = TenthsPoint(s);
+    if (point == std::string::npos) return false;
+    const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    const bool always = static_cast<double>(s.present) >= kAlways * static_cast<double>(s.values.size());
+    if (!duration_ && always) {
+      duration_ = &s;
+      duration_tenths_ = true;
+      Add("Duration in minutes and tenths of a minute in columns " + col(0) + "-" + col(point + 1) + ", on " +
+              Percent(s.present, s.values.size()) + " of the calls" + LabelNote(s) + " (likely).",
+          {{"LENMM_POS", col(0) + ";" + std::to_string(s.line)}, {"LENMM_LEN", std::to_string(point)},
+           {"LENSS_POS", col(point + 1)}, {"LENSS_LEN", "1"}, {"PEGS_COUNT", "Y"}});
+      return true;
+    }
+    if (duration_ && !always && incoming_.empty()) {
+      incoming_ = ".";
+      Add("Incoming calls: a second time in minutes and tenths, in columns " + col(0) + "-" + col(point + 1) +
+              ", is filled on " + Percent(s.present, s.values.size()) + " of the calls only" + LabelNote(s) +
+              "; taken for a ring time, which only a call from outside has (a guess).",
+          {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", col(point) + ";" + std::to_string(s.line)}, {"IN_CHK1_STR", "."}});
+      doubts_.push_back("the calls with a time in columns " + col(0) + "-" + col(point + 1) +
+                        " are taken as incoming: check them");
+      return true;
+    }
+    return false;
+  }
+
   // Dates, times of day, durations and ring times, by their punctuation.
   bool PlaceTimed(const Segment& s) {
+    if (PlaceTenths(s)) return true;
     const auto [mask, n] = ModalMask(s);
     if (n * 10 < s.present * 8) return false;
     const std::string at_line = ";" + std::to_string(s.line);
@@ -490,13 +563,14 @@ class Guesser {
     }
     if (colon == std::string::npos) return false;
     const bool seconds = mask.compare(colon + 5, 3, ":99") == 0;
-    const bool tick_seconds = mask.compare(colon + 5, 3, "'99") == 0;
+    // HH:MM'SS or HH:MM.SS: seconds after another mark.
+    const bool tick_seconds = mask.compare(colon + 5, 3, "'99") == 0 || mask.compare(colon + 5, 3, ".99") == 0;
     const std::size_t after = colon + (seconds || tick_seconds ? 8 : 5);
     const std::size_t am_pm = mask.find("AA", after);
     const bool twelve = am_pm != std::string::npos && am_pm <= after + 1;
     const bool always = static_cast<double>(s.present) >= kAlways * static_cast<double>(s.values.size());
     const Title title = TitleOf(s.label);
-    if (!time_ && always && !tick_seconds && title != Title::kDuration && title != Title::kRing) {
+    if (!time_ && &s == clock_) {
       time_ = &s;
       time_colon_ = colon;
       time_seconds_ = seconds;
@@ -508,7 +582,7 @@ class Guesser {
     }
     if (!duration_ && (always || title == Title::kDuration) && title != Title::kRing) {
       duration_ = &s;
-      const std::string what = tick_seconds ? "HH:MM'SS" : seconds ? "HH:MM:SS" : "MM:SS";
+      const std::string what = tick_seconds ? "HH:MM" + mask.substr(colon + 5, 1) + "SS" : seconds ? "HH:MM:SS" : "MM:SS";
       std::vector<std::pair<std::string, std::string>> keys;
       if (seconds || tick_seconds) {
         keys = {{"LENHH_POS", col(colon)}, {"LENMM_POS", col(colon + 3) + at_line}, {"LENMM_LEN", "2"},
@@ -833,7 +907,10 @@ class Guesser {
 
   // Start or end of the call: a report printed as calls end runs in the
   // order of their ends. When the printed times run in order and the times
-  // plus durations do not, the time printed is the end.
+  // plus durations break that order on a fifth of the calls or more, the
+  // time printed is the end. A call or two that outlasts the next ones says
+  // nothing: a sample sorted by time shows that whichever time it prints,
+  // and the start, which most reports print, is kept.
   bool TimeIsEnd() const {
     if (duration_ == nullptr || time_ == nullptr) return false;
     // Seconds into the day; a 12-hour time counts from midnight through its AM or PM.
@@ -851,7 +928,8 @@ class Guesser {
     long prev_time = -1, prev_end = -1;
     for (std::size_t i = 0; i < time_->values.size(); ++i) {
       const long t = seconds(time_->values[i], time_colon_, time_seconds_, HalfOfDay(i));
-      const long d = seconds(duration_->values[i], duration_offset_, duration_seconds_);
+      const long d = duration_tenths_ ? TenthsSeconds(duration_->values[i])
+                                      : seconds(duration_->values[i], duration_offset_, duration_seconds_);
       if (t < 0 || d < 0) continue;
       // Over midnight, both run on into the next day.
       const long day = prev_time >= 0 && t + 12 * 3600 < prev_time ? 86400 : 0;
@@ -861,7 +939,14 @@ class Guesser {
       prev_end = t + d / 60 * 60;
       if (day != 0) prev_time = t, prev_end = t + d / 60 * 60;
     }
-    return end_breaks < start_breaks;
+    return end_breaks == 0 && start_breaks * 5 >= time_->values.size();
+  }
+
+  // Minutes and tenths ("12.5") as seconds; -1 when not so.
+  static long TenthsSeconds(std::string_view v) {
+    const std::string_view t = Trim(v);
+    if (t.size() < 3 || t[t.size() - 2] != '.' || !AllDigits(t.substr(0, t.size() - 2)) || !IsDigit(t.back())) return -1;
+    return std::stol(std::string(t.substr(0, t.size() - 2))) * 60 + (t.back() - '0') * 6;
   }
 
   // "A" or "P" of call `i`'s 12-hour time, a blank for a 24-hour time.
@@ -989,6 +1074,8 @@ class Guesser {
   const Segment* time_ = nullptr;
   std::size_t time_group_ = 0, time_colon_ = 0, time_twelve_ = std::string::npos;
   bool time_seconds_ = false;
+  const Segment* clock_ = nullptr;  // the field taken for the time of day
+  bool duration_tenths_ = false;
   const Segment* am_pm_ = nullptr;  // AM/PM in a field of its own, else null
   const Segment* duration_ = nullptr;
   std::size_t duration_offset_ = 0;
