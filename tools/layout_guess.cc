@@ -44,6 +44,27 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
+// A dialled number written with dashes ("1-201-555-0187"): its digits;
+// empty when the text holds anything else or starts or ends with a dash.
+std::string DashedDigits(std::string_view s) {
+  if (s.empty() || s.front() == '-' || s.back() == '-') return {};
+  std::string out;
+  for (char c : s) {
+    if (IsDigit(c)) {
+      out += c;
+    } else if (c != '-') {
+      return {};
+    }
+  }
+  return out;
+}
+
+// A word that says a call came in: "I", "IN", "INC", "INCOMING", or a class
+// word of three or four letters that ends in "IN" ("PIN").
+bool IsIncomingWord(std::string_view w) {
+  return w == "I" || w == "IN" || w == "INC" || w == "INCOMING" || (w.size() >= 3 && w.size() <= 4 && w.ends_with("IN"));
+}
+
 // Digits as a class, letters as a class, everything else as itself.
 std::string Mask(std::string_view s) {
   std::string out(s);
@@ -431,7 +452,7 @@ class Guesser {
     std::vector<const Segment*> small_codes;  // short fields of few values after the extension
     for (const Segment& s : segments) {
       if (s.label == "(label)") continue;
-      if (PlaceTimed(s) || PlaceDigits(s, small_codes) || PlaceLetters(s)) continue;
+      if (PlaceTimed(s) || PlaceDigits(s, small_codes) || PlaceLetters(s) || PlaceCode(s)) continue;
       if (IsMarkerOnly(s)) continue;
       Unplaced(s);
     }
@@ -650,15 +671,22 @@ class Guesser {
   // index), long digit runs (numbers dialled and calling), sparse numbers
   // (pulses, account, originating extension) and short codes.
   bool PlaceDigits(const Segment& s, std::vector<const Segment*>& small_codes) {
+    if (PlaceLetteredNumber(s)) return true;
     std::size_t digits = 0, longest = 0, right_aligned = 0, prefixed = 0;
     std::map<std::string, std::size_t> prefixes;  // text before the digits of a number field
+    std::map<std::string, std::pair<std::size_t, std::size_t>> words;  // a word instead of digits: calls, column
     for (std::string_view v : s.values) {
       const std::string_view t = Trim(v);
       if (t.empty()) continue;
-      if (AllDigits(t)) {
+      const std::string dashed = DashedDigits(t);
+      if (!dashed.empty()) {
         ++digits;
-        longest = std::max(longest, t.size());
+        longest = std::max(longest, dashed.size());
         right_aligned += v.size() == s.width() && v.back() != ' ' ? 1u : 0u;
+      } else if (std::all_of(t.begin(), t.end(), IsLetter)) {
+        auto& [n, column] = words[std::string(t)];
+        ++n;
+        column = s.first + static_cast<std::size_t>(t.data() - v.data());
       } else {
         std::size_t d = 0;
         while (d < t.size() && !IsDigit(t[d])) ++d;
@@ -669,7 +697,10 @@ class Guesser {
         }
       }
     }
-    if (s.present == 0 || (digits + prefixed) * 10 < s.present * 8) return false;
+    // A word that stands for the number on incoming calls ("IN") counts with the digits.
+    std::size_t incoming_words = 0;
+    for (const auto& [w, at] : words) incoming_words += IsIncomingWord(w) ? at.first : 0u;
+    if (s.present == 0 || (digits + prefixed + incoming_words) * 10 < s.present * 8) return false;
     // Texts of several kinds before the digits ("DN2001", "T00100100") make
     // no number field: one kind ("<I>", a line's mark) may stand before one.
     const bool number_like = digits >= prefixed || prefixes.size() == 1;
@@ -678,7 +709,10 @@ class Guesser {
     const std::string share = Percent(s.present, s.values.size());
     const std::string cols = std::to_string(s.first) + "-" + std::to_string(s.last);
 
-    if (number_like &&
+    // A second run of digits is the caller's number when most calls have
+    // it; on a few calls only, it is taken for an account code below.
+    const bool sparse_second = title == Title::kNone && number_ && filled < 0.5;
+    if (number_like && !sparse_second &&
         (title == Title::kNumber || title == Title::kCaller || (longest >= 7 && title == Title::kNone))) {
       const bool caller = title == Title::kCaller || (title == Title::kNone && number_);
       if (caller ? caller_ : number_) return false;
@@ -686,6 +720,15 @@ class Guesser {
       AddField(caller ? "CLI" : "NUM", s, std::string(caller ? "the caller's number" : "the number dialled") +
                    ": digit runs of up to " + std::to_string(longest) + ", filled on " + share + LabelNote(s),
                title != Title::kNone ? "likely" : "a guess");
+      // A word in place of the number on some calls: the incoming marker.
+      for (const auto& [w, at] : words) {
+        if (at.first >= 2 && IsIncomingWord(w) && incoming_.empty()) {
+          incoming_ = w;
+          Add("Incoming calls: \"" + w + "\" stands for the number on " + std::to_string(at.first) + " calls (likely).",
+              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(at.second) + ";" + std::to_string(s.line)},
+               {"IN_CHK1_STR", w}});
+        }
+      }
       // A text before the digits on some calls: the incoming marker.
       for (const auto& [prefix, n] : prefixes) {
         if (n >= 2 && prefix.find('I') != std::string::npos && incoming_.empty()) {
@@ -736,15 +779,14 @@ class Guesser {
         if (AllDigits(t) && t.size() <= 8) values.push_back(std::stol(std::string(t)));
       }
       std::sort(values.begin(), values.end());
-      // The range of the widths most extensions have: a stray value of another width is not one.
+      // The range of the widths extensions have: a value of a width seen on
+      // one call only is a stray, not an extension.
       std::map<std::size_t, std::size_t> widths;
       for (long v : values) ++widths[std::to_string(v).size()];
-      std::size_t modal = 0;
-      for (const auto& [w, n] : widths) modal = n > widths[modal] ? w : modal;
       long low = 0, high = 0;
       bool any = false;
       for (long v : values) {
-        if (std::to_string(v).size() != modal) continue;
+        if (widths[std::to_string(v).size()] < 2) continue;
         low = any ? std::min(low, v) : v;
         high = any ? std::max(high, v) : v;
         any = true;
@@ -785,6 +827,36 @@ class Guesser {
     return false;
   }
 
+  // A letter glued to the number on every call ("O5551212", "I",
+  // "T4805550133"): the letter says the kind of call, the digits after it
+  // are the number.
+  bool PlaceLetteredNumber(const Segment& s) {
+    if (number_ || s.present * 10 < s.values.size() * 9) return false;
+    std::map<char, std::size_t> letters;
+    std::size_t longest = 0;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      if (v.front() == ' ' || !IsLetter(t.front()) || (t.size() > 1 && !AllDigits(t.substr(1)))) return false;
+      ++letters[t.front()];
+      longest = std::max(longest, t.size() - 1);
+    }
+    if (letters.size() < 2 || letters.size() > 6 || longest < 7) return false;
+    number_ = true;
+    const std::string line = ";" + std::to_string(s.line);
+    Add("The number dialled, columns " + std::to_string(s.first + 1) + "-" + std::to_string(s.last) +
+            ": digit runs of up to " + std::to_string(longest) + " after a letter of " + std::to_string(letters.size()) +
+            " kinds" + LabelNote(s) + " (a guess).",
+        {{"NUM_POS", std::to_string(s.first + 1) + line}, {"NUM_LEN", std::to_string(s.width() - 1)}});
+    for (const auto& [letter, n] : letters) {
+      if (!IsIncomingWord(std::string_view(&letter, 1)) || !incoming_.empty()) continue;
+      incoming_ = std::string(1, letter);
+      Add("Incoming calls: \"" + incoming_ + "\" opens the number field on " + std::to_string(n) + " calls (likely).",
+          {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(s.first) + line}, {"IN_CHK1_STR", incoming_}});
+    }
+    return true;
+  }
+
   bool InExtensionRange(const Segment& s) const {
     for (std::string_view v : s.values) {
       const std::string_view t = Trim(v);
@@ -799,7 +871,7 @@ class Guesser {
   // One to three letters of few values: the direction, the private-call
   // mark, the DISA mark, a condition code.
   bool PlaceLetters(const Segment& s) {
-    if (s.width() > 3 || s.present == 0) return false;
+    if (s.width() > 4 || s.present == 0) return false;
     std::map<std::string, std::size_t> values;
     for (std::string_view v : s.values) {
       const std::string_view t = Trim(v);
@@ -818,15 +890,23 @@ class Guesser {
       am_pm_ = &s;
       return true;
     }
-    if (values.size() >= 2 && values.size() <= 3 && incoming_.empty()) {
+    if (values.size() >= 2 && values.size() <= 8 && incoming_.empty()) {
+      // The most frequent incoming word, where several could be ("PIN", "IVIN").
+      std::string best;
       for (const auto& [v, n] : values) {
-        if (v == "I" || v == "IN" || v == "INC") {
-          incoming_ = v;
-          Add("Incoming calls: column " + std::to_string(s.first) + " holds " + std::to_string(values.size()) +
-                  " values that split the calls; \"" + v + "\" on " + std::to_string(n) + LabelNote(s) + " (likely).",
-              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", at}, {"IN_CHK1_STR", v}});
-          return true;
-        }
+        if (IsIncomingWord(v) && (best.empty() || n > values[best])) best = v;
+      }
+      if (!best.empty()) {
+        incoming_ = best;
+        // Blanks to the field's end, so that a longer word that starts the same does not match.
+        const bool left = std::all_of(s.values.begin(), s.values.end(), [](std::string_view v) { return v.empty() || v.front() != ' '; });
+        const std::string text = left && best.size() < s.width() ? "\"" + best + std::string(s.width() - best.size(), ' ') + "\"" : best;
+        Add("Incoming calls: column " + std::to_string(s.first) + " holds " + std::to_string(values.size()) +
+                " values that split the calls; \"" + best + "\" on " + std::to_string(values[best]) + LabelNote(s) +
+                " (likely).",
+            {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", left ? at : std::to_string(s.last + 1 - best.size()) + ";" + std::to_string(s.line)},
+             {"IN_CHK1_STR", text}});
+        return true;
       }
     }
     if (values.size() != 1 && title != Title::kCode) return false;
@@ -850,6 +930,23 @@ class Guesser {
       return true;
     }
     return false;
+  }
+
+  // Letters and digits together in one word ("V0012"): a code.
+  bool PlaceCode(const Segment& s) {
+    if (code_ || s.present == 0 || s.width() > 10) return false;
+    std::size_t mixed = 0;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      const bool letter = std::any_of(t.begin(), t.end(), IsLetter), digit = std::any_of(t.begin(), t.end(), IsDigit);
+      const bool word = std::all_of(t.begin(), t.end(), [](char c) { return IsLetter(c) || IsDigit(c); });
+      mixed += word && letter && digit ? 1u : 0u;
+    }
+    if (mixed * 10 < s.present * 9) return false;
+    code_ = true;
+    AddField("TCODE", s, "a code of letters and digits on " + Percent(s.present, s.values.size()) + " of the calls" +
+                 LabelNote(s), "a guess");
+    return true;
   }
 
   // Local-call and duty-call lines: other shapes opened by a word that says so.
