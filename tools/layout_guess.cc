@@ -449,6 +449,7 @@ class Guesser {
       }
     }
     clock_ = ChooseTimeOfDay(segments);
+    station_ = ChooseExtension(segments);
     std::vector<const Segment*> small_codes;  // short fields of few values after the extension
     for (const Segment& s : segments) {
       if (s.label == "(label)") continue;
@@ -500,6 +501,43 @@ class Guesser {
       if (best == nullptr || zero < best_zero) {
         best = &s;
         best_zero = zero;
+      }
+    }
+    return best;
+  }
+
+  // The extension: short numbers on every call that repeat across calls.
+  // A field titled as the extension wins; else the one whose numbers are
+  // widest (trunks and codes are mostly shorter), up to five digits; the
+  // first on a tie.
+  const Segment* ChooseExtension(const std::vector<Segment>& segments) const {
+    const Segment* best = nullptr;
+    std::size_t best_score = 0;
+    for (const Segment& s : segments) {
+      const bool every_call = s.line == 1 || following_[s.line - 2].size() == main_.size();
+      const Title title = TitleOf(s.label);
+      if (!every_call || (title != Title::kNone && title != Title::kExtension) || s.present == 0) continue;
+      if (static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) continue;
+      std::size_t digits = 0, longest = 0;
+      std::map<std::size_t, std::size_t> widths;
+      for (std::string_view v : s.values) {
+        const std::string_view t = Trim(v);
+        if (!AllDigits(t)) continue;
+        ++digits;
+        longest = std::max(longest, t.size());
+        ++widths[t.size()];
+      }
+      const std::size_t distinct = Distinct(s);
+      if (digits * 10 < s.present * 8 || longest > (title == Title::kExtension ? 8u : 6u) || distinct < 3 ||
+          distinct * 10 >= s.present * 9) {
+        continue;
+      }
+      std::size_t modal = 0;
+      for (const auto& [w, n] : widths) modal = n > widths[modal] ? w : modal;
+      const std::size_t score = (title == Title::kExtension ? 100 : 0) + std::min<std::size_t>(modal, 5);
+      if (score > best_score) {
+        best = &s;
+        best_score = score;
       }
     }
     return best;
@@ -768,10 +806,7 @@ class Guesser {
                title == Title::kPulses ? "likely" : "a guess");
       return true;
     }
-    // The extension stands on a line every call has.
-    const bool every_call = s.line == 1 || following_[s.line - 2].size() == main_.size();
-    if (!extension_ && every_call && (title == Title::kExtension || (title == Title::kNone && filled >= kAlways && longest <= 6 &&
-                                                       distinct >= 3 && distinct * 10 < s.present * 9))) {
+    if (!extension_ && &s == station_) {
       extension_ = &s;
       std::vector<long> values;
       for (std::string_view v : s.values) {
@@ -819,7 +854,7 @@ class Guesser {
                title == Title::kAccount ? "likely" : "a guess");
       return true;
     }
-    if (extension_ && (title == Title::kTrunk || title == Title::kTrunkGroup ||
+    if (station_ && (title == Title::kTrunk || title == Title::kTrunkGroup ||
                        (title == Title::kNone && longest <= 4 && distinct <= 16))) {
       small_codes.push_back(&s);
       return true;
@@ -1172,6 +1207,7 @@ class Guesser {
   std::size_t time_group_ = 0, time_colon_ = 0, time_twelve_ = std::string::npos;
   bool time_seconds_ = false;
   const Segment* clock_ = nullptr;  // the field taken for the time of day
+  const Segment* station_ = nullptr;  // the field taken for the extension
   bool duration_tenths_ = false;
   const Segment* am_pm_ = nullptr;  // AM/PM in a field of its own, else null
   const Segment* duration_ = nullptr;
