@@ -154,6 +154,33 @@ std::pair<std::string, std::size_t> ModalMask(const Segment& s) {
   return best;
 }
 
+// Column by column, the mask class that nine in ten filled values share (a
+// blank where they do not), and how many values agree with it on every
+// such column.
+std::pair<std::string, std::size_t> ConsensusMask(const Segment& s) {
+  std::string consensus(s.width(), ' ');
+  std::vector<std::string> masks;
+  for (std::string_view v : s.values) {
+    if (Trim(v).empty()) continue;
+    masks.push_back(Mask(v));
+    masks.back().resize(s.width(), ' ');
+  }
+  for (std::size_t c = 0; c < consensus.size(); ++c) {
+    std::map<char, std::size_t> count;
+    for (const std::string& m : masks) ++count[m[c]];
+    for (const auto& [ch, k] : count) {
+      if (ch != ' ' && static_cast<double>(k) >= kAlways * static_cast<double>(masks.size())) consensus[c] = ch;
+    }
+  }
+  std::size_t agree = 0;
+  for (const std::string& m : masks) {
+    bool same = true;
+    for (std::size_t c = 0; c < consensus.size(); ++c) same = same && (consensus[c] == ' ' || m[c] == consensus[c]);
+    agree += same ? 1u : 0u;
+  }
+  return {consensus, agree};
+}
+
 std::size_t Distinct(const Segment& s) {
   std::set<std::string_view> seen;
   for (std::string_view v : s.values) {
@@ -450,9 +477,10 @@ class Guesser {
     }
     clock_ = ChooseTimeOfDay(segments);
     station_ = ChooseExtension(segments);
+    if (station_ == nullptr) PlaceParties(segments);
     std::vector<const Segment*> small_codes;  // short fields of few values after the extension
     for (const Segment& s : segments) {
-      if (s.label == "(label)") continue;
+      if (s.label == "(label)" || taken_.count(&s) != 0) continue;
       if (PlaceTimed(s) || PlaceDigits(s, small_codes) || PlaceLetters(s) || PlaceCode(s)) continue;
       if (IsMarkerOnly(s)) continue;
       Unplaced(s);
@@ -543,6 +571,97 @@ class Guesser {
     return best;
   }
 
+  // The letters that open a party ("DN" of "DN2001", "T" of "T054"; empty
+  // for digits alone), or npos-like "?" when the value is not letters then
+  // digits.
+  static std::string PartyPrefix(std::string_view t) {
+    std::size_t n = 0;
+    while (n < t.size() && IsLetter(t[n])) ++n;
+    if (n > 3 || n == t.size() || !AllDigits(t.substr(n))) return "?";
+    return std::string(t.substr(0, n));
+  }
+
+  // A calling and a called party, each an extension or a trunk as the
+  // call's direction has it ("2014" and "T054" out, "T102" and "2011" in).
+  // The extension form is the opening that one of the two has on nine in
+  // ten calls: digits alone, or digits after a fixed text. The called party
+  // is read as the extension and the calling party as the originating
+  // extension, so that an outgoing call, whose called party is a trunk, is
+  // charged to its caller; the extension form in the called party, or a
+  // trunk's letter in the calling party, marks the incoming calls.
+  void PlaceParties(const std::vector<Segment>& segments) {
+    std::vector<const Segment*> parties;
+    for (const Segment& s : segments) {
+      if (s.line != 1 || static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) continue;
+      std::set<std::string> prefixes;
+      std::size_t shaped = 0;
+      for (std::string_view v : s.values) {
+        const std::string p = PartyPrefix(Trim(v));
+        shaped += p != "?" ? 1u : 0u;
+        if (p != "?") prefixes.insert(p);
+      }
+      if (shaped * 10 >= s.present * 9 && prefixes.size() >= 2) parties.push_back(&s);
+    }
+    for (std::size_t a = 0; a < parties.size(); ++a) {
+      for (std::size_t b = a + 1; b < parties.size(); ++b) {
+        const Segment& from = *parties[a];
+        const Segment& to = *parties[b];
+        std::map<std::string, std::size_t> either;  // opening -> calls on which one party has it
+        for (std::size_t i = 0; i < from.values.size(); ++i) {
+          const std::string p = PartyPrefix(Trim(from.values[i])), q = PartyPrefix(Trim(to.values[i]));
+          ++either[p];
+          if (q != p) ++either[q];
+        }
+        for (const auto& [form, calls] : either) {
+          if (form == "?" || calls * 10 < from.values.size() * 9) continue;
+          std::size_t longest = 0, in_to = 0;
+          std::map<std::string, std::size_t> trunk_letters;
+          for (std::size_t i = 0; i < from.values.size(); ++i) {
+            const std::string_view f = Trim(from.values[i]), t = Trim(to.values[i]);
+            if (PartyPrefix(f) == form) longest = std::max(longest, f.size() - form.size());
+            if (PartyPrefix(t) == form) longest = std::max(longest, t.size() - form.size()), ++in_to;
+            if (PartyPrefix(f) != form && !f.empty() && IsLetter(f.front())) ++trunk_letters[std::string(1, f.front())];
+          }
+          if (longest < 2 || longest > 8 || in_to == 0 || in_to == from.values.size()) continue;
+          std::string letter;
+          for (const auto& [l, n] : trunk_letters) letter = letter.empty() || n > trunk_letters[letter] ? l : letter;
+          if (form.empty() && letter.empty()) continue;
+          WriteParties(from, to, form, longest, letter);
+          return;
+        }
+      }
+    }
+  }
+
+  void WriteParties(const Segment& from, const Segment& to, const std::string& form, std::size_t digits,
+                    const std::string& letter) {
+    taken_.insert(&from);
+    taken_.insert(&to);
+    extension_ = &to;
+    station_ = &to;
+    extension_low_ = 1;
+    extension_high_ = 1;
+    for (std::size_t k = 0; k < digits; ++k) extension_high_ *= 10;
+    --extension_high_;
+    const std::string shown = form.empty() ? "digits alone" : "\"" + form + "\" and digits";
+    const std::string in_column = std::to_string(form.empty() ? from.first : to.first) + ";1";
+    Add("The parties: columns " + std::to_string(from.first) + "-" + std::to_string(from.last) + " (calling) and " +
+            std::to_string(to.first) + "-" + std::to_string(to.last) + " (called) hold an extension (" + shown +
+            ") or a trunk, as the call's direction has it. The called party is read as the extension and the "
+            "calling party as the originating extension: a call whose called party is a trunk is charged to its "
+            "caller. Incoming calls: " +
+            (form.empty() ? "a trunk (\"" + letter + "\") as the calling party" : "an extension as the called party") +
+            " (a guess). The range is every number of up to " + std::to_string(digits) + " digits.",
+        {{"EXT_POS", std::to_string(to.first + form.size()) + ";1"}, {"EXT_LEN", std::to_string(digits)},
+         {"EXT_RANGE_ST", "1"}, {"EXT_RANGE_END", std::to_string(extension_high_)}, {"SAVE_TRNK_EXT", "Y"},
+         {"ORG_EXT_POS", std::to_string(from.first + form.size()) + ";1"},
+         {"ORG_EXT_LEN", std::to_string(std::min<std::size_t>(from.width() - form.size(), 8))},
+         {"IN_CALLS", "Y"}, {"IN_CHK1_POS", in_column}, {"IN_CHK1_STR", form.empty() ? letter : form}});
+    incoming_ = form.empty() ? letter : form;
+    doubts_.push_back("the extension moves between the calling and the called party with the call's direction: "
+                      "check the extension of a few incoming and outgoing calls with talvo explain");
+  }
+
   // Minutes and tenths of a minute ("3.2", "120.5"), right-aligned: the
   // column of the point, or npos when most filled values are not so.
   static std::size_t TenthsPoint(const Segment& s) {
@@ -594,7 +713,10 @@ class Guesser {
   // Dates, times of day, durations and ring times, by their punctuation.
   bool PlaceTimed(const Segment& s) {
     if (PlaceTenths(s)) return true;
-    const auto [mask, n] = ModalMask(s);
+    auto [mask, n] = ModalMask(s);
+    // A mark of a few kinds before the field ("%03/15", "+03/15") splits the
+    // masks: the columns where nine in ten values agree can still make one.
+    if (n * 10 < s.present * 8) std::tie(mask, n) = ConsensusMask(s);
     if (n * 10 < s.present * 8) return false;
     const std::string at_line = ";" + std::to_string(s.line);
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
@@ -944,6 +1066,14 @@ class Guesser {
         return true;
       }
     }
+    // One letter of a few kinds on some calls only: a status or condition code.
+    if (values.size() >= 2 && values.size() <= 8 && s.width() == 1 && !code_ && title == Title::kNone &&
+        static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) {
+      code_ = true;
+      AddField("TCODE", s, "a code: " + std::to_string(values.size()) + " letters on " + share + " of the calls",
+               "a guess");
+      return true;
+    }
     if (values.size() != 1 && title != Title::kCode) return false;
     const std::string& only = values.begin()->first;
     if (values.size() == 1 && (title == Title::kPrivate || (title == Title::kNone && only == "P")) && !private_) {
@@ -1208,6 +1338,7 @@ class Guesser {
   bool time_seconds_ = false;
   const Segment* clock_ = nullptr;  // the field taken for the time of day
   const Segment* station_ = nullptr;  // the field taken for the extension
+  std::set<const Segment*> taken_;     // fields placed before the pass over all of them
   bool duration_tenths_ = false;
   const Segment* am_pm_ = nullptr;  // AM/PM in a field of its own, else null
   const Segment* duration_ = nullptr;
