@@ -831,7 +831,7 @@ class Guesser {
   // index), long digit runs (numbers dialled and calling), sparse numbers
   // (pulses, account, originating extension) and short codes.
   bool PlaceDigits(const Segment& s, std::vector<const Segment*>& small_codes) {
-    if (PlaceLetteredNumber(s)) return true;
+    if (PlaceLetteredNumber(s) || PlaceRingSeconds(s)) return true;
     std::size_t digits = 0, longest = 0, right_aligned = 0, prefixed = 0;
     std::map<std::string, std::size_t> prefixes;  // text before the digits of a number field
     std::map<std::string, std::pair<std::size_t, std::size_t>> words;  // a word instead of digits: calls, column
@@ -982,6 +982,55 @@ class Guesser {
       return true;
     }
     return false;
+  }
+
+  // Which call lines the incoming marker found so far (on line 1) matches;
+  // empty when there is none.
+  std::vector<bool> IncomingCalls() const {
+    std::size_t column = 0;
+    std::string text;
+    for (const KeyGroup& g : groups_) {
+      for (const auto& [key, value] : g.keys) {
+        if (key == "IN_CHK1_POS" && value.ends_with(";1")) column = std::stoul(value);
+        if (key == "IN_CHK1_STR") text = value.size() >= 2 && value.front() == '"' ? value.substr(1, value.size() - 2) : value;
+      }
+    }
+    std::vector<bool> out;
+    if (column == 0 || text.empty()) return out;
+    for (std::size_t i : main_) out.push_back(std::string_view(lines_[i]).substr(std::min(column - 1, lines_[i].size())).starts_with(text));
+    return out;
+  }
+
+  // A number of up to four digits on the incoming calls and on no other:
+  // the seconds the call rang before it was answered.
+  bool PlaceRingSeconds(const Segment& s) {
+    if (ring_ || s.line != 1 || s.present < 2) return false;
+    const std::vector<bool> incoming = IncomingCalls();
+    if (incoming.size() != s.values.size()) return false;
+    std::size_t on_incoming = 0, incoming_calls = 0, longest = 0;
+    std::map<std::size_t, std::size_t> starts;  // column of the first digit
+    for (std::size_t i = 0; i < s.values.size(); ++i) {
+      incoming_calls += incoming[i] ? 1u : 0u;
+      const std::string_view v = s.values[i];
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      std::size_t d = 0;
+      while (d < t.size() && !IsDigit(t[d])) ++d;
+      if (d == 1 && t.size() == 1) continue;  // a mark alone
+      if (d > 1 || d == t.size() || !AllDigits(t.substr(d)) || t.size() - d > 4 || !incoming[i]) return false;
+      ++on_incoming;
+      longest = std::max(longest, t.size() - d);
+      ++starts[s.first + static_cast<std::size_t>(t.data() - v.data()) + d];
+    }
+    if (on_incoming * 2 < incoming_calls) return false;
+    std::size_t column = 0;
+    for (const auto& [c, n] : starts) column = column == 0 || n > starts[column] ? c : column;
+    ring_ = true;
+    Add("Ring time in seconds, columns " + std::to_string(column) + "-" + std::to_string(column + longest - 1) +
+            ": a number on " + std::to_string(on_incoming) + " of the " + std::to_string(incoming_calls) +
+            " incoming calls and on no other call" + LabelNote(s) + " (a guess).",
+        {{"RINGSS_POS", std::to_string(column) + ";1"}, {"RINGSS_LEN", std::to_string(longest)}});
+    return true;
   }
 
   // A letter glued to the number on every call ("O5551212", "I",
