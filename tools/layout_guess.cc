@@ -258,10 +258,24 @@ class Guesser {
   // call lines.
   void FindShapes() {
     std::map<std::tuple<std::size_t, std::size_t, std::string>, std::vector<std::size_t>> groups;
+    std::map<std::pair<std::size_t, std::size_t>, std::map<std::string, std::size_t>> words;
+    std::vector<Anchors> anchors(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-      Anchors a = FindAnchors(lines_[i]);
+      anchors[i] = FindAnchors(lines_[i]);
+      if (anchors[i].time != 0) ++words[{anchors[i].date, anchors[i].time}][anchors[i].word];
+    }
+    // Words that open the lines of one shape but change from line to line
+    // (a class of call: "POT", "PIN", "POTA") are no word of the shape:
+    // a word keeps lines apart only when one word opens nine in ten of them,
+    // or the shape is a small one (local and duty calls among the calls).
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      const Anchors& a = anchors[i];
       if (a.time == 0) continue;
-      groups[{a.date, a.time, a.word}].push_back(i);
+      const auto& counts = words[{a.date, a.time}];
+      std::size_t total = 0, top = 0;
+      for (const auto& [w, n] : counts) total += n, top = std::max(top, n);
+      const bool mixed = counts.size() > 2 && static_cast<double>(top) < kAlways * static_cast<double>(total);
+      groups[{a.date, a.time, mixed ? std::string() : a.word}].push_back(i);
     }
     // Lines that open with the same word in most of a shape keep the word;
     // a word that changes from line to line (a record type) is no word.
@@ -1096,7 +1110,7 @@ class Guesser {
       am_pm_ = &s;
       return true;
     }
-    if (values.size() >= 2 && values.size() <= 8 && incoming_.empty()) {
+    if (values.size() >= 2 && values.size() <= 12 && incoming_.empty()) {
       // The most frequent incoming word, where several could be ("PIN", "IVIN").
       std::string best;
       for (const auto& [v, n] : values) {
