@@ -343,6 +343,15 @@ class Guesser {
       while (e < titles_.size() && titles_[e] != ' ') ++e;
       return Upper(std::string_view(titles_).substr(c - 1, e - c + 1));
     }
+    // A number right-aligned under a wider title ("Trk" over "  1"): the
+    // word that ends over the field.
+    for (std::size_t c = s.first; c <= s.last && c <= titles_.size(); ++c) {
+      const bool ends = IsLetter(titles_[c - 1]) && (c == titles_.size() || titles_[c] == ' ');
+      if (!ends) continue;
+      std::size_t b = c;
+      while (b > 1 && titles_[b - 2] != ' ') --b;
+      return Upper(std::string_view(titles_).substr(b - 1, c - b + 1));
+    }
     return {};
   }
 
@@ -499,8 +508,28 @@ class Guesser {
       if (IsMarkerOnly(s)) continue;
       Unplaced(s);
     }
-    // Trunk group and trunk: two such fields are group then trunk; one is the trunk.
-    if (!small_codes.empty()) {
+    // Trunk group and trunk: two such fields are group then trunk; one is
+    // the trunk. Where titles name them, the titles say which; a field
+    // without one beside them is a code.
+    const auto titled = [&](Title t) {
+      return std::find_if(small_codes.begin(), small_codes.end(), [&](const Segment* s) { return TitleOf(s->label) == t; });
+    };
+    if (titled(Title::kTrunk) != small_codes.end() || titled(Title::kTrunkGroup) != small_codes.end()) {
+      for (const Segment* s : small_codes) {
+        const Title t = TitleOf(s->label);
+        if (t == Title::kTrunk || t == Title::kTrunkGroup) {
+          AddField(t == Title::kTrunkGroup ? "ALUMA" : "OREK", *s, std::string("the ") +
+                   (t == Title::kTrunkGroup ? "trunk group" : "trunk") + ": " + std::to_string(Distinct(*s)) +
+                   " distinct short numbers" + LabelNote(*s), "likely");
+        } else if (!code_) {
+          code_ = true;
+          AddField("TCODE", *s, "a code: " + std::to_string(Distinct(*s)) + " distinct short numbers beside the titled "
+                   "trunk fields", "a guess");
+        } else {
+          Unplaced(*s);
+        }
+      }
+    } else if (!small_codes.empty()) {
       const bool pair = small_codes.size() >= 2;
       for (std::size_t i = 0; i < small_codes.size() && i < 2; ++i) {
         const Segment& s = *small_codes[i];
@@ -793,8 +822,16 @@ class Guesser {
           std::move(keys));
       return true;
     }
-    if (!ring_ && duration_) {
+    if (!ring_ && (duration_ || !always)) {
       ring_ = true;
+      // Filled on some calls only, a ring time marks the calls from outside.
+      if (!always && incoming_.empty()) {
+        incoming_ = ":";
+        Add("Incoming calls: the ring time in columns " + col(colon) + "-" + col(colon + 4) + " is filled on " +
+                Percent(s.present, s.values.size()) + " of the calls only, and only a call from outside rings (a guess).",
+            {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", col(colon + 2) + at_line}, {"IN_CHK1_STR", ":"}});
+        doubts_.push_back("the calls with a ring time are taken as incoming: check them");
+      }
       Add("Ring time MM:SS in columns " + col(colon) + "-" + col(colon + 4) + ", filled on " +
               Percent(s.present, s.values.size()) + " of the calls" + LabelNote(s) + " (" +
               (title == Title::kRing ? "likely" : "a guess") + ").",
@@ -878,7 +915,9 @@ class Guesser {
     // Texts of several kinds before the digits ("DN2001", "T00100100") make
     // no number field: one kind ("<I>", a line's mark) may stand before one.
     const bool number_like = digits >= prefixed || prefixes.size() == 1;
-    const Title title = TitleOf(s.label);
+    // An extension holds at most 8 digits: a longer run under such a title
+    // ("Ext number") is a number all the same.
+    const Title title = TitleOf(s.label) == Title::kExtension && longest > 8 ? Title::kNone : TitleOf(s.label);
     const double filled = static_cast<double>(s.present) / static_cast<double>(s.values.size());
     const std::string share = Percent(s.present, s.values.size());
     const std::string cols = std::to_string(s.first) + "-" + std::to_string(s.last);
