@@ -117,7 +117,8 @@ std::vector<Segment> Segments(const std::vector<std::string_view>& lines, unsign
   for (std::string_view l : lines) width = std::max(width, l.size());
   std::vector<std::size_t> filled(width + 2, 0);
   for (std::string_view l : lines) {
-    for (std::size_t c = 0; c < l.size(); ++c) filled[c + 1] += l[c] != ' ' ? 1u : 0u;
+    // A tab that opens a line counts as a blank: it stands where nothing is printed.
+    for (std::size_t c = 0; c < l.size(); ++c) filled[c + 1] += l[c] != ' ' && !(c == 0 && l[c] == '\t') ? 1u : 0u;
   }
   std::vector<Segment> out;
   for (std::size_t c = 1; c <= width; ++c) {
@@ -596,7 +597,8 @@ class Guesser {
         if (!AllDigits(t)) continue;
         ++digits;
         longest = std::max(longest, t.size());
-        ++widths[t.size()];
+        // Leading zeros pad a counter to its width; an extension's own digits count.
+        ++widths[std::to_string(std::stoull(std::string(t.substr(0, 18)))).size()];
       }
       const std::size_t distinct = Distinct(s);
       if (digits * 10 < s.present * 8 || longest > (title == Title::kExtension ? 8u : 6u) || distinct < 3 ||
@@ -763,6 +765,7 @@ class Guesser {
     if (n * 10 < s.present * 8) return false;
     const std::string at_line = ";" + std::to_string(s.line);
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    if (PlaceCompactDate(s)) return true;
     // A date: DD/MM/YY, MM/DD/YY, YY-MM-DD, or day and month alone.
     for (const char sep : {'/', '-', '.'}) {
       const std::string three = std::string("99") + sep + "99" + sep + "99";
@@ -775,6 +778,7 @@ class Guesser {
       PlaceDate(s, at, has_year, sep);
       return true;
     }
+    if (PlaceLetteredDuration(s, mask)) return true;
     const std::size_t colon = mask.find("99:99");
     const std::size_t tick = mask.find("9'99");
     if (colon == std::string::npos && tick != std::string::npos && !ring_) {
@@ -839,6 +843,59 @@ class Guesser {
       return true;
     }
     return false;
+  }
+
+  // Hours, minutes and seconds marked by letters ("00H04M12") on nearly
+  // every call: the duration.
+  bool PlaceLetteredDuration(const Segment& s, const std::string& mask) {
+    const std::size_t at = mask.find("99A99A99");
+    if (duration_ || at == std::string::npos || static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) {
+      return false;
+    }
+    duration_ = &s;
+    duration_offset_ = at;
+    duration_seconds_ = true;
+    const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    const std::string_view v = s.values.front().size() >= at + 8 ? s.values.front().substr(at, 8) : std::string_view("HH?MM?SS");
+    Add("Duration HH" + std::string(1, v[2]) + "MM" + std::string(1, v[5]) + "SS in columns " + col(at) + "-" + col(at + 7) +
+            ", on " + Percent(s.present, s.values.size()) + " of the calls" + LabelNote(s) + " (likely).",
+        {{"LENHH_POS", col(at)}, {"LENMM_POS", col(at + 3) + ";" + std::to_string(s.line)}, {"LENMM_LEN", "2"},
+         {"LENSS_POS", col(at + 6)}, {"LENSS_LEN", "2"}});
+    return true;
+  }
+
+  // Six digits with no separator on nearly every call, YYMMDD or DDMMYY:
+  // the middle pair never passes 12, and of the outer pairs the year is the
+  // one that holds fewer values (the day changes within a sample, the year
+  // seldom); both outer pairs must read as a day of a month.
+  bool PlaceCompactDate(const Segment& s) {
+    if (date_ || s.width() != 6 || static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) {
+      return false;
+    }
+    std::set<std::string_view> first, last;
+    std::size_t dated = 0;
+    for (std::string_view v : s.values) {
+      if (v.size() != 6 || !AllDigits(v)) continue;
+      const int a = std::stoi(std::string(v.substr(0, 2))), m = std::stoi(std::string(v.substr(2, 2)));
+      const int b = std::stoi(std::string(v.substr(4, 2)));
+      if (m < 1 || m > 12) return false;
+      ++dated;
+      first.insert(v.substr(0, 2));
+      last.insert(v.substr(4, 2));
+      if ((a < 1 || a > 31) && (b < 1 || b > 31)) return false;
+    }
+    if (dated * 10 < s.present * 9) return false;
+    const bool year_first = first.size() < last.size() || (first.size() == last.size() && first.size() == 1);
+    date_ = true;
+    const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+    Add(std::string("Date ") + (year_first ? "YYMMDD" : "DDMMYY") + " in columns " + col(0) + "-" + col(5) +
+            ": six digits whose middle pair never passes 12; the " + (year_first ? "first" : "last") +
+            " pair changes least and is taken for the year (" +
+            (first.size() != last.size() ? "likely" : "a guess") + ").",
+        {{"YEAR_POS", col(year_first ? 0 : 4)}, {"MONTH_POS", col(2) + ";" + std::to_string(s.line)},
+         {"DAY_POS", col(year_first ? 4 : 0)}});
+    if (first.size() == last.size()) doubts_.push_back("the order of the six-digit date is a guess: check the year");
+    return true;
   }
 
   void PlaceDate(const Segment& s, std::size_t at, bool has_year, char sep) {
@@ -925,9 +982,13 @@ class Guesser {
     // A second run of digits is the caller's number when most calls have
     // it; on a few calls only, it is taken for an account code below.
     const bool sparse_second = title == Title::kNone && number_ && filled < 0.5;
+    // Numbers that all open with the same six digits or more are the site's
+    // own (its number and an extension's digits): the calling party, not
+    // the number dialled.
+    const bool own_number = title == Title::kNone && !caller_ && CommonOpening(s) >= 6;
     if (number_like && !sparse_second &&
         (title == Title::kNumber || title == Title::kCaller || (longest >= 7 && title == Title::kNone))) {
-      const bool caller = title == Title::kCaller || (title == Title::kNone && number_);
+      const bool caller = title == Title::kCaller || (title == Title::kNone && (number_ || own_number));
       if (caller ? caller_ : number_) return false;
       (caller ? caller_ : number_) = true;
       AddField(caller ? "CLI" : "NUM", s, std::string(caller ? "the caller's number" : "the number dialled") +
@@ -973,8 +1034,22 @@ class Guesser {
       return true;
     }
     const std::size_t distinct = Distinct(s);
-    if (title == Title::kPulses || (title == Title::kNone && right_aligned * 2 >= digits && extension_ && filled < kAlways &&
-                                    !pulses_ && longest <= 6)) {
+    // Zero-padded counts ("00003", "00000"): a zero says nothing was counted.
+    const auto zeros = std::count_if(s.values.begin(), s.values.end(), [](std::string_view v) {
+      const std::string_view t = Trim(v);
+      return !t.empty() && t.find_first_not_of('0') == std::string_view::npos;
+    });
+    const bool counted_on_some = filled < kAlways || static_cast<std::size_t>(zeros) * 4 >= s.present;
+    // Counts run over several orders of magnitude or are zero-padded; codes
+    // of one width on a few calls ("4711", "3302") are accounts.
+    std::set<std::size_t> magnitudes;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (AllDigits(t)) magnitudes.insert(std::to_string(std::stoull(std::string(t.substr(0, 18)))).size());
+    }
+    const bool counts = magnitudes.size() >= 2 || zeros > 0;
+    if (title == Title::kPulses || (title == Title::kNone && right_aligned * 2 >= digits && extension_ && counted_on_some && counts &&
+                                    !pulses_ && longest <= 6 && &s != station_)) {
       if (pulses_) return false;
       pulses_ = true;
       AddField("PULSES", s, "metering pulses: right-aligned numbers, filled on " + share + LabelNote(s),
@@ -1114,6 +1189,23 @@ class Guesser {
           {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(s.first) + line}, {"IN_CHK1_STR", incoming_}});
     }
     return true;
+  }
+
+  // How many characters every filled value of the field opens with.
+  static std::size_t CommonOpening(const Segment& s) {
+    std::optional<std::string_view> common;
+    for (std::string_view v : s.values) {
+      const std::string_view t = Trim(v);
+      if (t.empty()) continue;
+      if (!common) {
+        common = t;
+        continue;
+      }
+      std::size_t n = 0;
+      while (n < common->size() && n < t.size() && (*common)[n] == t[n]) ++n;
+      common = common->substr(0, n);
+    }
+    return common ? common->size() : 0;
   }
 
   bool InExtensionRange(const Segment& s) const {
