@@ -138,6 +138,69 @@ std::vector<Segment> Segments(const std::vector<std::string_view>& lines, unsign
   return out;
 }
 
+// The part of `s` in columns first..last (inside its own), or nothing when
+// every value is blank there.
+std::optional<Segment> Part(const Segment& s, unsigned first, unsigned last) {
+  Segment p;
+  p.line = s.line;
+  p.first = first;
+  p.last = last;
+  for (std::string_view v : s.values) {
+    const std::size_t from = first - s.first;
+    const std::string_view part = from < v.size() ? v.substr(from, last - first + 1) : std::string_view();
+    p.values.push_back(part);
+    p.present += Trim(part).empty() ? 0u : 1u;
+  }
+  if (p.present == 0) return std::nullopt;
+  return p;
+}
+
+// Fields printed with no blank between them ("15.03.2622:48:31",
+// "10500:0700:11:40"): a date or a time that stands at the same columns
+// on every value that has it, blank on the others, and runs straight into
+// three characters or more of another field, is cut out of the field, and
+// the rest is cut again.
+void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth = 0) {
+  static constexpr std::string_view kPatterns[] = {"99.99.99", "99/99/99", "99-99-99", "99:99:99", "99:99"};
+  std::vector<std::string> masks;
+  for (std::string_view v : s.values) masks.push_back(Mask(v));
+  for (std::string_view pattern : kPatterns) {
+    if (depth > 4 || s.width() <= pattern.size()) continue;
+    for (std::size_t k = 0; k + pattern.size() <= s.width(); ++k) {
+      std::size_t with = 0, glued = 0;
+      bool fits = true;
+      for (std::size_t i = 0; i < masks.size() && fits; ++i) {
+        const std::string& m = masks[i];
+        const std::string_view at = k < m.size() ? std::string_view(m).substr(k, pattern.size()) : std::string_view();
+        if (at == pattern) {
+          // A longer date or time that holds the pattern is not cut.
+          const char before = k > 0 ? m[k - 1] : ' ', after = k + pattern.size() < m.size() ? m[k + pattern.size()] : ' ';
+          if ((before != ' ' && before != '9' && before != 'A') || (after != ' ' && after != '9' && after != 'A')) fits = false;
+          ++with;
+          std::size_t run_after = 0, run_before = 0;
+          while (k + pattern.size() + run_after < m.size() && m[k + pattern.size() + run_after] != ' ') ++run_after;
+          while (run_before < k && m[k - 1 - run_before] != ' ') ++run_before;
+          if ((run_after > 0 && run_after < 3) || (run_before > 0 && run_before < 3)) fits = false;
+          glued += run_after > 0 || run_before > 0 ? 1u : 0u;
+        } else if (!Trim(at).empty()) {
+          fits = false;
+        }
+      }
+      if (!fits || with < 2 || glued == 0) continue;
+      const unsigned a = s.first + static_cast<unsigned>(k), b = a + static_cast<unsigned>(pattern.size()) - 1;
+      if (a > s.first) {
+        if (auto p = Part(s, s.first, a - 1)) SplitGlued(*p, out, depth + 1);
+      }
+      if (auto p = Part(s, a, b)) out.push_back(std::move(*p));
+      if (b < s.last) {
+        if (auto p = Part(s, b + 1, s.last)) SplitGlued(*p, out, depth + 1);
+      }
+      return;
+    }
+  }
+  out.push_back(s);
+}
+
 // The most common mask of the segment's filled values, padded to its width,
 // and how many values have it.
 std::pair<std::string, std::size_t> ModalMask(const Segment& s) {
@@ -486,6 +549,9 @@ class Guesser {
       std::vector<Segment> more = Segments(LinesOf(following_[k]), static_cast<unsigned>(k + 2));
       segments.insert(segments.end(), more.begin(), more.end());
     }
+    std::vector<Segment> split;
+    for (const Segment& s : segments) SplitGlued(s, split);
+    segments = std::move(split);
     for (Segment& s : segments) s.label = TitleOver(s);
     // Labels printed on the lines themselves ("ACCOUNT 4711"): a constant
     // word names the field after it.
@@ -531,14 +597,16 @@ class Guesser {
         }
       }
     } else if (!small_codes.empty()) {
-      const bool pair = small_codes.size() >= 2;
-      for (std::size_t i = 0; i < small_codes.size() && i < 2; ++i) {
+      // A group and its trunk stand side by side: no other field between them.
+      const bool pair = small_codes.size() >= 2 && small_codes[1] == small_codes[0] + 1;
+      const std::size_t placed = pair ? 2 : 1;
+      for (std::size_t i = 0; i < placed; ++i) {
         const Segment& s = *small_codes[i];
         const bool group = pair && i == 0;
         AddField(group ? "ALUMA" : "OREK", s, std::string("the ") + (group ? "trunk group" : "trunk") + ": " +
                  std::to_string(Distinct(s)) + " distinct short numbers" + LabelNote(s), s.label.empty() ? "a guess" : "likely");
       }
-      for (std::size_t i = 2; i < small_codes.size(); ++i) Unplaced(*small_codes[i]);
+      for (std::size_t i = placed; i < small_codes.size(); ++i) Unplaced(*small_codes[i]);
     }
     if (!extension_) doubts_.push_back("no field of short numbers repeats across calls: no extension (every call "
                                        "would be refused with error 20); set EXT_POS and EXT_LEN by hand");
