@@ -1429,14 +1429,23 @@ class Guesser {
     }
   }
 
-  // Start or end of the call: a report printed as calls end runs in the
-  // order of their ends. When the printed times run in order and the times
-  // plus durations break that order on a fifth of the calls or more, the
-  // time printed is the end. A call or two that outlasts the next ones says
-  // nothing: a sample sorted by time shows that whichever time it prints,
-  // and the start, which most reports print, is kept.
-  bool TimeIsEnd() const {
-    if (duration_ == nullptr || time_ == nullptr) return false;
+  // Whether the printed time is the end of the call, and why.
+  struct EndEvidence {
+    bool end = false;
+    std::string why;
+  };
+
+  // Start or end of the call. A report printed as calls end runs in the
+  // order of their ends: printed times out of order are starts; printed
+  // times in order whose sums with the durations break that order on a
+  // fifth of the calls or more are ends. A sample sorted by time shows
+  // neither, and then the call over midnight tells: read as starts, a call
+  // late in the evening runs past midnight (time plus duration); read as
+  // ends, a call early in the morning began the day before (time less
+  // duration). The reading under which the calls near midnight cross it
+  // wins; with no such call the start, which most reports print, is kept.
+  EndEvidence TimeIsEnd() const {
+    if (duration_ == nullptr || time_ == nullptr) return {false, "no duration to tell start from end"};
     // Seconds into the day; a 12-hour time counts from midnight through its AM or PM.
     const auto seconds = [](std::string_view v, std::size_t colon, bool with_seconds, char half = ' ') -> long {
       if (v.size() < colon + 5) return -1;
@@ -1448,22 +1457,41 @@ class Guesser {
       if (with_seconds && v.size() >= colon + 8 && AllDigits(v.substr(colon + 6, 2))) s += std::stol(std::string(v.substr(colon + 6, 2)));
       return s;
     };
-    std::size_t end_breaks = 0, start_breaks = 0;
+    std::size_t end_breaks = 0, start_breaks = 0, past_midnight = 0, before_midnight = 0;
     long prev_time = -1, prev_end = -1;
     for (std::size_t i = 0; i < time_->values.size(); ++i) {
       const long t = seconds(time_->values[i], time_colon_, time_seconds_, HalfOfDay(i));
-      const long d = duration_tenths_ ? TenthsSeconds(duration_->values[i])
-                                      : seconds(duration_->values[i], duration_offset_, duration_seconds_);
+      long d = duration_tenths_ ? TenthsSeconds(duration_->values[i])
+                                : seconds(duration_->values[i], duration_offset_, duration_seconds_);
+      // MM:SS: the pair read as hours and minutes is minutes and seconds.
+      if (!duration_tenths_ && !duration_seconds_ && d >= 0) d /= 60;
       if (t < 0 || d < 0) continue;
+      past_midnight += t + d >= 86400 ? 1u : 0u;
+      before_midnight += t - d < 0 ? 1u : 0u;
       // Over midnight, both run on into the next day.
       const long day = prev_time >= 0 && t + 12 * 3600 < prev_time ? 86400 : 0;
       end_breaks += prev_time >= 0 && t + day < prev_time ? 1u : 0u;
       start_breaks += prev_end >= 0 && t + day + d / 60 * 60 < prev_end - 59 ? 1u : 0u;
       prev_time = t;
       prev_end = t + d / 60 * 60;
-      if (day != 0) prev_time = t, prev_end = t + d / 60 * 60;
     }
-    return end_breaks == 0 && start_breaks * 5 >= time_->values.size();
+    if (end_breaks > 0) {
+      return {false, "the printed times do not run in order, as starts of calls printed when they end do not"};
+    }
+    if (start_breaks * 5 >= time_->values.size()) {
+      return {true, "the printed times run in order and the times plus durations do not, as in a report printed "
+                    "when each call ends: the time is the end of the call"};
+    }
+    const std::string sorted = "the printed times run in order, which says nothing in a sample sorted by time; ";
+    if (before_midnight > past_midnight) {
+      return {true, sorted + "read as the start, no call runs past midnight, and read as the end, " +
+                        std::to_string(before_midnight) + " began the day before: the time is the end of the call"};
+    }
+    if (past_midnight > 0) {
+      return {false, sorted + std::to_string(past_midnight) + " call(s) late in the evening run past midnight when "
+                         "the time is read as the start: the time is the start of the call"};
+    }
+    return {false, sorted + "no call near midnight tells either: taken as the start of the call, which most reports print"};
   }
 
   // Minutes and tenths ("12.5") as seconds; -1 when not so.
@@ -1489,7 +1517,8 @@ class Guesser {
     // AM/PM is read on a start time only: a 12-hour end time is read as the
     // start, which then comes out late by the call's duration.
     const bool twelve = time_twelve_ != std::string::npos;
-    const bool printed_end = TimeIsEnd();
+    const EndEvidence evidence = TimeIsEnd();
+    const bool printed_end = evidence.end;
     const bool end = printed_end && !twelve;
     const std::string stem = end ? "END" : "TIME";
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
@@ -1499,13 +1528,13 @@ class Guesser {
     if (time_twelve_ != std::string::npos) keys.push_back({"AMPM_POS", col(time_twelve_)});
     const std::string what = std::string(time_seconds_ ? "HH:MM:SS" : "HH:MM") +
                              (time_twelve_ != std::string::npos ? " and AM/PM" : "");
-    const std::string ends = "the printed times run in order and the times plus durations do not, as in a report "
-                             "printed when each call ends: the time is the end of the call";
-    std::string why = end ? ends + " (likely)"
-                    : printed_end ? ends + "; AM/PM is read only with the start time, so it is read as the start, "
-                                    "and each call comes out as starting when it ended (likely)"
-                          : "the start of the call (" + std::string(duration_ ? "likely; if the report prints the "
-                            "end of the call, write ENDHH_POS and ENDMM_POS instead" : "likely") + ")";
+    const std::string why =
+        evidence.why + (end ? " (likely)"
+                        : printed_end ? "; AM/PM is read only with the start time, so it is read as the start, and "
+                                        "each call comes out as starting when it ended (likely)"
+                        : duration_ ? " (likely; if the report prints the end of the call, write ENDHH_POS and "
+                                      "ENDMM_POS instead)"
+                                    : " (likely)");
     groups_[time_group_] = KeyGroup{"Time of day " + what + " in columns " + col(time_colon_) + "-" + col(time_colon_ + (time_seconds_ ? 7 : 4)) +
             ", on every call line: " + why + ".",
         std::move(keys)};
