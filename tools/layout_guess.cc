@@ -155,12 +155,47 @@ std::optional<Segment> Part(const Segment& s, unsigned first, unsigned last) {
   return p;
 }
 
+void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth);
+
+// A short right-aligned field that every call fills, between fields that
+// only some calls fill and that can run into it ("48 24711", "51", "1"):
+// the column that nine in ten values fill, with the column after it filled
+// on fewer than half, ends a field; the field starts where the runs of
+// characters that end there start. The parts before and after are cut
+// again.
+bool SplitAtFilledColumn(const Segment& s, std::vector<Segment>& out, int depth) {
+  const auto filled = [&](unsigned c) {
+    return static_cast<std::size_t>(std::count_if(s.values.begin(), s.values.end(), [&](std::string_view v) {
+      return c - s.first < v.size() && v[c - s.first] != ' ';
+    }));
+  };
+  for (unsigned c = s.first + 1; c < s.last; ++c) {
+    const std::size_t here = filled(c), next = filled(c + 1), before = filled(c - 1);
+    if (static_cast<double>(here) < kAlways * static_cast<double>(s.values.size()) || next == 0 ||
+        next * 2 >= s.values.size() || before * 2 >= s.values.size()) {
+      continue;
+    }
+    unsigned start = c;
+    for (std::string_view v : s.values) {
+      unsigned b = c;
+      while (b > s.first && b - 1 - s.first < v.size() && v[b - 1 - s.first] != ' ') --b;
+      start = std::min(start, b);
+    }
+    if (start == s.first) continue;
+    if (auto p = Part(s, s.first, start - 1)) SplitGlued(*p, out, depth + 1);
+    if (auto p = Part(s, start, c)) out.push_back(std::move(*p));
+    if (auto p = Part(s, c + 1, s.last)) SplitGlued(*p, out, depth + 1);
+    return true;
+  }
+  return false;
+}
+
 // Fields printed with no blank between them ("15.03.2622:48:31",
 // "10500:0700:11:40"): a date or a time that stands at the same columns
 // on every value that has it, blank on the others, and runs straight into
 // three characters or more of another field, is cut out of the field, and
 // the rest is cut again.
-void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth = 0) {
+void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth) {
   static constexpr std::string_view kPatterns[] = {"99.99.99", "99/99/99", "99-99-99", "99:99:99", "99:99"};
   std::vector<std::string> masks;
   for (std::string_view v : s.values) masks.push_back(Mask(v));
@@ -198,6 +233,7 @@ void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth = 0) {
       return;
     }
   }
+  if (depth <= 4 && SplitAtFilledColumn(s, out, depth)) return;
   out.push_back(s);
 }
 
@@ -550,7 +586,7 @@ class Guesser {
       segments.insert(segments.end(), more.begin(), more.end());
     }
     std::vector<Segment> split;
-    for (const Segment& s : segments) SplitGlued(s, split);
+    for (const Segment& s : segments) SplitGlued(s, split, 0);
     segments = std::move(split);
     for (Segment& s : segments) s.label = TitleOver(s);
     // Labels printed on the lines themselves ("ACCOUNT 4711"): a constant
@@ -606,7 +642,15 @@ class Guesser {
         AddField(group ? "ALUMA" : "OREK", s, std::string("the ") + (group ? "trunk group" : "trunk") + ": " +
                  std::to_string(Distinct(s)) + " distinct short numbers" + LabelNote(s), s.label.empty() ? "a guess" : "likely");
       }
-      for (std::size_t i = placed; i < small_codes.size(); ++i) Unplaced(*small_codes[i]);
+      for (std::size_t i = placed; i < small_codes.size(); ++i) {
+        if (code_) {
+          Unplaced(*small_codes[i]);
+          continue;
+        }
+        code_ = true;
+        AddField("TCODE", *small_codes[i], "a code: " + std::to_string(Distinct(*small_codes[i])) +
+                 " distinct short numbers apart from the trunk", "a guess");
+      }
     }
     if (!extension_) doubts_.push_back("no field of short numbers repeats across calls: no extension (every call "
                                        "would be refused with error 20); set EXT_POS and EXT_LEN by hand");
