@@ -700,7 +700,7 @@ class Guesser {
     for (const Segment& s : segments) {
       const bool every_call = s.line == 1 || following_[s.line - 2].size() == main_.size();
       const Title title = TitleOf(s.label);
-      if (!every_call || (title != Title::kNone && title != Title::kExtension) || s.present == 0) continue;
+      if (!every_call || (title != Title::kNone && title != Title::kExtension) || s.present == 0 || ReadCompactDate(s)) continue;
       if (static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) continue;
       std::size_t digits = 0, longest = 0;
       std::map<std::size_t, std::size_t> widths;
@@ -712,9 +712,12 @@ class Guesser {
         // Leading zeros pad a counter to its width; an extension's own digits count.
         ++widths[std::to_string(std::stoull(std::string(t.substr(0, 18)))).size()];
       }
+      // A sample of fewer than ten calls is too small for repeats, or for a
+      // stray value, to say much.
       const std::size_t distinct = Distinct(s);
-      if (digits * 10 < s.present * 8 || longest > (title == Title::kExtension ? 8u : 6u) || distinct < 3 ||
-          distinct * 10 >= s.present * 9) {
+      const bool small = s.present < 10;
+      if (digits * 10 < s.present * (small ? 7 : 8) || longest > (title == Title::kExtension ? 8u : 6u) ||
+          distinct < (small ? 2u : 3u) || (!small && distinct * 10 >= s.present * 9)) {
         continue;
       }
       std::size_t modal = 0;
@@ -980,33 +983,52 @@ class Guesser {
   // the middle pair never passes 12, and of the outer pairs the year is the
   // one that holds fewer values (the day changes within a sample, the year
   // seldom); both outer pairs must read as a day of a month.
-  bool PlaceCompactDate(const Segment& s) {
-    if (date_ || s.width() != 6 || static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) {
-      return false;
+  struct CompactDate {
+    bool year_first = false;
+    bool past_31 = false;  // a pair runs past 31: it is the year
+    bool sure = false;
+  };
+
+  static std::optional<CompactDate> ReadCompactDate(const Segment& s) {
+    if (s.width() != 6 || static_cast<double>(s.present) < kAlways * static_cast<double>(s.values.size())) {
+      return std::nullopt;
     }
     std::set<std::string_view> first, last;
     std::size_t dated = 0;
+    bool first_past_31 = false, last_past_31 = false;
     for (std::string_view v : s.values) {
       if (v.size() != 6 || !AllDigits(v)) continue;
       const int a = std::stoi(std::string(v.substr(0, 2))), m = std::stoi(std::string(v.substr(2, 2)));
       const int b = std::stoi(std::string(v.substr(4, 2)));
-      if (m < 1 || m > 12) return false;
+      if (m < 1 || m > 12 || ((a < 1 || a > 31) && (b < 1 || b > 31))) return std::nullopt;
       ++dated;
       first.insert(v.substr(0, 2));
       last.insert(v.substr(4, 2));
-      if ((a < 1 || a > 31) && (b < 1 || b > 31)) return false;
+      first_past_31 = first_past_31 || a > 31;
+      last_past_31 = last_past_31 || b > 31;
     }
-    if (dated * 10 < s.present * 9) return false;
-    const bool year_first = first.size() < last.size() || (first.size() == last.size() && first.size() == 1);
+    if (dated * 10 < s.present * 9 || (first_past_31 && last_past_31)) return std::nullopt;
+    const bool by_values = first.size() < last.size() || (first.size() == last.size() && first.size() == 1);
+    CompactDate d;
+    d.year_first = first_past_31 || (!last_past_31 && by_values);
+    d.past_31 = first_past_31 || last_past_31;
+    d.sure = d.past_31 || first.size() != last.size();
+    return d;
+  }
+
+  bool PlaceCompactDate(const Segment& s) {
+    const std::optional<CompactDate> d = date_ ? std::nullopt : ReadCompactDate(s);
+    if (!d) return false;
+    const bool year_first = d->year_first, sure = d->sure;
     date_ = true;
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
     Add(std::string("Date ") + (year_first ? "YYMMDD" : "DDMMYY") + " in columns " + col(0) + "-" + col(5) +
             ": six digits whose middle pair never passes 12; the " + (year_first ? "first" : "last") +
-            " pair changes least and is taken for the year (" +
-            (first.size() != last.size() ? "likely" : "a guess") + ").",
+            " pair " + (d->past_31 ? "runs past 31" : "changes least") + " and is taken for the year (" +
+            (sure ? "likely" : "a guess") + ").",
         {{"YEAR_POS", col(year_first ? 0 : 4)}, {"MONTH_POS", col(2) + ";" + std::to_string(s.line)},
          {"DAY_POS", col(year_first ? 4 : 0)}});
-    if (first.size() == last.size()) doubts_.push_back("the order of the six-digit date is a guess: check the year");
+    if (!sure) doubts_.push_back("the order of the six-digit date is a guess: check the year");
     return true;
   }
 
@@ -1080,7 +1102,7 @@ class Guesser {
     // A word that stands for the number on incoming calls ("IN") counts with the digits.
     std::size_t incoming_words = 0;
     for (const auto& [w, at] : words) incoming_words += IsIncomingWord(w) ? at.first : 0u;
-    if (s.present == 0 || (digits + prefixed + incoming_words) * 10 < s.present * 8) return false;
+    if (s.present == 0 || ((digits + prefixed + incoming_words) * 10 < s.present * 8 && &s != station_)) return false;
     // Texts of several kinds before the digits ("DN2001", "T00100100") make
     // no number field: one kind ("<I>", a line's mark) may stand before one.
     const bool number_like = digits >= prefixed || prefixes.size() == 1;
