@@ -393,8 +393,9 @@ class Guesser {
       if (members == main_) continue;
       const auto& [date, time, word] = key;
       others_.push_back({word, members});
-      // A time alone (a ring time on a further line) starts nothing.
-      if (date == 0) continue;
+      // A time alone (a ring time on a further line) starts nothing; a line
+      // opened by a word of its own does.
+      if (date == 0 && word.empty()) continue;
       for (std::size_t i : members) call_like_.insert(i);
     }
     for (std::size_t i : main_) call_like_.insert(i);
@@ -553,6 +554,22 @@ class Guesser {
         }
       }
       if (best_len == 0 || markers_ >= 6) {
+        // No fixed text: a blank column where every call line prints something still tells them apart.
+        const std::vector<std::string_view> calls = LinesOf(main_);
+        for (std::size_t c = 1; c <= width && blanks_ < 6; ++c) {
+          const bool blank_here = std::all_of(lines.begin(), lines.end(), [c](std::string_view l) { return At(l, c) == ' '; });
+          const bool filled_there = std::all_of(calls.begin(), calls.end(), [c](std::string_view l) { return At(l, c) != ' '; });
+          if (!blank_here || !filled_there) continue;
+          ++blanks_;
+          g.keys.push_back({"SPC" + std::to_string(blanks_) + "_POS", std::to_string(c) + ";" + std::to_string(line_number)});
+          g.comment = "Line " + std::to_string(line_number) + " of a call: no fixed text, but column " + std::to_string(c) +
+                      " is blank on the " + std::to_string(lines.size()) + " lines after a call line and filled on "
+                      "every call line (a guess).";
+          groups_.push_back(std::move(g));
+          doubts_.push_back("line " + std::to_string(line_number) + " of a call shows no fixed text: it is told by a "
+                            "blank at column " + std::to_string(c));
+          return;
+        }
         doubts_.push_back("line " + std::to_string(line_number) + " of a call shows no fixed text: it is not tested");
         return;
       }
@@ -1020,6 +1037,7 @@ class Guesser {
     const std::optional<CompactDate> d = date_ ? std::nullopt : ReadCompactDate(s);
     if (!d) return false;
     const bool year_first = d->year_first, sure = d->sure;
+    compact_year_first_ = year_first;
     date_ = true;
     const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
     Add(std::string("Date ") + (year_first ? "YYMMDD" : "DDMMYY") + " in columns " + col(0) + "-" + col(5) +
@@ -1119,7 +1137,7 @@ class Guesser {
     // Numbers that all open with the same six digits or more are the site's
     // own (its number and an extension's digits): the calling party, not
     // the number dialled.
-    const bool own_number = title == Title::kNone && !caller_ && CommonOpening(s) >= 6;
+    const bool own_number = title == Title::kNone && !caller_ && CommonOpening(s) >= 6 && Distinct(s) >= 3;
     if (number_like && !sparse_second &&
         (title == Title::kNumber || title == Title::kCaller || (longest >= 7 && title == Title::kNone))) {
       const bool caller = title == Title::kCaller || (title == Title::kNone && (number_ || own_number));
@@ -1160,7 +1178,9 @@ class Guesser {
       prev = n;
     }
     // A running number counts up and so never repeats.
-    const bool counts_up = title == Title::kNone && steps * 10 >= s.values.size() * 7 && Distinct(s) * 10 >= s.present * 9;
+    // Ten calls at least: in fewer, extensions in a row count up as well.
+    const bool counts_up = title == Title::kNone && s.present >= 10 && steps * 10 >= s.values.size() * 7 &&
+                           Distinct(s) * 10 >= s.present * 9;
     if ((title == Title::kIndex || counts_up) && !index_ && filled >= kAlways) {
       index_ = true;
       AddField("INDEX", s, "the call's running number: it counts up by one on " + std::to_string(steps) + " of " +
@@ -1447,7 +1467,7 @@ class Guesser {
     for (const auto& [word, members] : others_) {
       const bool local = word.starts_with("LOC") || word.starts_with("INT");
       const bool duty = word.starts_with("DUTY") || word.starts_with("SERV") || word.starts_with("SVC");
-      if (word.empty() || members.size() < 2 || (!local && !duty)) {
+      if (word.empty() || (!local && !duty)) {
         doubts_.push_back(std::to_string(members.size()) + " lines of another shape (" +
                           (word.empty() ? "first at line " + std::to_string(members.front() + 1) : "\"" + word + "\"") +
                           ") are not placed: they start no call with these settings");
@@ -1467,11 +1487,18 @@ class Guesser {
         const std::size_t date = mask.find("99/99/99") != std::string::npos ? mask.find("99/99/99") : mask.find("99.99.99");
         const std::size_t time = mask.find("99:99");
         const auto col = [&](std::size_t offset) { return std::to_string(s.first + offset); };
+        const std::optional<CompactDate> compact = ReadCompactDate(s);
         if (date != std::string::npos) {
           // In the order of the call lines' date.
           g.keys.push_back({prefix + "DAY_POS", col(month_first_ ? date + 3 : date)});
           g.keys.push_back({prefix + "MONTH_POS", col(month_first_ ? date : date + 3) + ";1"});
           g.keys.push_back({prefix + "YEAR_POS", col(date + 6)});
+        } else if (compact) {
+          // In the order of the call lines' six-digit date, where they have one.
+          const bool year_first = compact_year_first_.value_or(compact->year_first);
+          g.keys.push_back({prefix + "YEAR_POS", col(year_first ? 0 : 4)});
+          g.keys.push_back({prefix + "MONTH_POS", col(2) + ";1"});
+          g.keys.push_back({prefix + "DAY_POS", col(year_first ? 4 : 0)});
         } else if (time != std::string::npos) {
           g.keys.push_back({prefix + "TIMEHH_POS", col(time) + ";1"});
           g.keys.push_back({prefix + "TIMEMM_POS", col(time + 3)});
@@ -1704,6 +1731,7 @@ class Guesser {
   const Segment* extension_ = nullptr;
   long extension_low_ = 0, extension_high_ = 0;
   bool month_first_ = false;
+  std::optional<bool> compact_year_first_;  // the order of a six-digit date on the call lines
   bool date_ = false, ring_ = false, number_ = false, caller_ = false, index_ = false, pulses_ = false;
   bool origin_ = false, account_ = false, private_ = false, disa_ = false, code_ = false;
   std::string incoming_;
