@@ -164,11 +164,11 @@ void SplitGlued(const Segment& s, std::vector<Segment>& out, int depth);
 // characters that end there start. The parts before and after are cut
 // again.
 bool SplitAtFilledColumn(const Segment& s, std::vector<Segment>& out, int depth) {
-  const auto filled = [&](unsigned c) {
-    return static_cast<std::size_t>(std::count_if(s.values.begin(), s.values.end(), [&](std::string_view v) {
-      return c - s.first < v.size() && v[c - s.first] != ' ';
-    }));
-  };
+  std::vector<std::size_t> counts(s.width(), 0);
+  for (std::string_view v : s.values) {
+    for (std::size_t k = 0; k < v.size() && k < counts.size(); ++k) counts[k] += v[k] != ' ' ? 1u : 0u;
+  }
+  const auto filled = [&](unsigned c) { return counts[c - s.first]; };
   for (unsigned c = s.first + 1; c < s.last; ++c) {
     const std::size_t here = filled(c), next = filled(c + 1), before = filled(c - 1);
     if (static_cast<double>(here) < kAlways * static_cast<double>(s.values.size()) || next == 0 ||
