@@ -401,7 +401,8 @@ class Guesser {
     for (std::size_t i : main_) call_like_.insert(i);
   }
 
-  // A line repeated word for word, or mostly dashes: a heading or a ruler.
+  // A line repeated word for word, now and then, or mostly dashes: a
+  // heading or a ruler.
   bool IsHeading(std::size_t i) {
     if (headings_.empty()) {
       std::map<std::string_view, std::size_t> count;
@@ -410,7 +411,12 @@ class Guesser {
         const std::string_view l = Trim(lines_[k]);
         const auto rule = std::count_if(l.begin(), l.end(), [](char c) { return c == '-' || c == '=' || c == '_' || c == '*'; });
         const bool ruler = !l.empty() && static_cast<std::size_t>(rule) * 10 >= l.size() * 6;
-        headings_.push_back((count[lines_[k]] > 1 && !IsBlankLine(lines_[k])) || ruler);
+        // A page heading comes back once a page; a further line of a call
+        // whose fields hold the same values often ("METER 0 RING 00:00")
+        // comes back far more often, with the calls.
+        const std::size_t repeats = count[lines_[k]];
+        const bool heading = repeats > 1 && repeats * 20 <= main_.size() + 40 && !IsBlankLine(lines_[k]);
+        headings_.push_back(heading || ruler);
       }
     }
     return headings_[i];
@@ -433,11 +439,30 @@ class Guesser {
     }
   }
 
+  // Column titles stand over the fields: half their words or more start
+  // within a column of a field's start or end at its end. A page heading
+  // ("MERIDIAN OFFICES CALL ACCOUNTING PAGE 1") does not.
+  bool TitlesAlign(const std::vector<Segment>& segments) const {
+    std::size_t words = 0, aligned = 0;
+    for (std::size_t c = 1; c <= titles_.size(); ++c) {
+      if (!IsLetter(titles_[c - 1]) || (c > 1 && titles_[c - 2] != ' ')) continue;
+      std::size_t e = c;
+      while (e < titles_.size() && titles_[e] != ' ') ++e;  // the word's last column
+      ++words;
+      aligned += std::any_of(segments.begin(), segments.end(), [&](const Segment& s) {
+        return s.line == 1 && ((c + 1 >= s.first && c <= s.first + 1) || e == s.last);
+      }) ? 1u : 0u;
+    }
+    return aligned * 2 >= words;
+  }
+
   // The word of the title line that starts within the segment's columns (or
   // one before), upper case.
   std::string TitleOver(const Segment& s) const {
     if (s.line != 1 || titles_.empty()) return {};
-    for (std::size_t c = s.first > 1 ? s.first - 1 : 1; c <= s.last && c <= titles_.size(); ++c) {
+    // A title starts within a column of its field (a page heading's words
+    // stand anywhere).
+    for (std::size_t c = s.first > 1 ? s.first - 1 : 1; c <= s.first + 1 && c <= s.last && c <= titles_.size(); ++c) {
       const bool starts = IsLetter(titles_[c - 1]) && (c == 1 || titles_[c - 2] == ' ');
       if (!starts) continue;
       std::size_t e = c;
@@ -605,6 +630,7 @@ class Guesser {
     std::vector<Segment> split;
     for (const Segment& s : segments) SplitGlued(s, split, 0);
     segments = std::move(split);
+    if (!TitlesAlign(segments)) titles_.clear();
     for (Segment& s : segments) s.label = TitleOver(s);
     // Labels printed on the lines themselves ("ACCOUNT 4711"): a constant
     // word names the field after it.
