@@ -775,8 +775,8 @@ class Guesser {
   }
 
   // The letters that open a party ("DN" of "DN2001", "T" of "T054"; empty
-  // for digits alone), or npos-like "?" when the value is not letters then
-  // digits.
+  // for digits alone), or "?" when the value is not up to three letters and
+  // then digits.
   static std::string PartyPrefix(std::string_view t) {
     std::size_t n = 0;
     while (n < t.size() && IsLetter(t[n])) ++n;
