@@ -1369,6 +1369,10 @@ class Guesser {
   // wins; with no such call the start, which most reports print, is kept.
   EndEvidence TimeIsEnd() const {
     if (duration_ == nullptr || time_ == nullptr) return {false, "no duration to tell start from end"};
+    // A duration on a further line that some calls lack is not paired call by call with the time.
+    if (duration_->values.size() != time_->values.size()) {
+      return {false, "the duration is not on every call, so the order of the calls cannot be read"};
+    }
     // Seconds into the day; a 12-hour time counts from midnight through its AM or PM.
     const auto seconds = [](std::string_view v, std::size_t colon, bool with_seconds, char half = ' ') -> long {
       if (v.size() < colon + 5) return -1;
@@ -1420,7 +1424,10 @@ class Guesser {
   // Minutes and tenths ("12.5") as seconds; -1 when not so.
   static long TenthsSeconds(std::string_view v) {
     const std::string_view t = Trim(v);
-    if (t.size() < 3 || t[t.size() - 2] != '.' || !AllDigits(t.substr(0, t.size() - 2)) || !IsDigit(t.back())) return -1;
+    if (t.size() < 3 || t.size() > 8 || t[t.size() - 2] != '.' || !AllDigits(t.substr(0, t.size() - 2)) ||
+        !IsDigit(t.back())) {
+      return -1;
+    }
     return std::stol(std::string(t.substr(0, t.size() - 2))) * 60 + (t.back() - '0') * 6;
   }
 

@@ -127,6 +127,22 @@ TEST(TalvoLayoutGuess, FieldsPrintedWithNoBlankBetweenThem) {
   EXPECT_EQ(rows[1][7], "0301234567");
 }
 
+// Regression: with the duration on a further line that only some calls
+// have, the test of start against end read past the durations found.
+TEST(TalvoLayoutGuess, DurationOnALineSomeCallsLackIsNoCrash) {
+  std::string report;
+  for (int i = 0; i < 40; ++i) {
+    report += "15/03/26 " + Two(8 + i / 6) + ":" + Two(i * 7 % 60) + " " + std::to_string(201 + i % 4) + " 0" +
+              Two(30 + i) + "1234567\n";
+    if (i % 4 == 0) report += "   DURATION 00:" + Two(i % 60) + ":" + Two(10 + i % 40) + "\n";
+  }
+  ScratchDir dir;
+  std::string settings;
+  const auto rows = GuessThenDecode(dir, report, &settings);
+  ASSERT_GE(rows.size(), 2u) << settings;
+  EXPECT_EQ(rows[1][2], "10") << settings;  // 00:00:10 on the first call's line 2
+}
+
 TEST(TalvoLayoutGuess, SaysSoAndExitsOneWhenNoCallLineCanBePlaced) {
   ScratchDir dir;
   const RunResult r = RunTool({"layout", "guess", dir.Write("notes.txt", "shopping list\neggs\nmilk 2\n"), "-o",
