@@ -172,8 +172,9 @@ class Guesser {
     }
     // Words that open the lines of one shape but change from line to line
     // (a class of call: "POT", "PIN", "POTA") are no word of the shape:
-    // a word keeps lines apart only when one word opens nine in ten of them,
-    // or the shape is a small one (local and duty calls among the calls).
+    // where more than two words open its lines and none opens nine in ten
+    // of them, the lines stay together; otherwise a word keeps lines apart
+    // (local and duty calls among the calls).
     for (std::size_t i = 0; i < lines_.size(); ++i) {
       const Anchors& a = anchors[i];
       if (a.time == 0) continue;
@@ -538,9 +539,9 @@ class Guesser {
   }
 
   // The extension: short numbers on every call that repeat across calls.
-  // A field titled as the extension wins; else the one whose numbers are
-  // widest (trunks and codes are mostly shorter), up to five digits; the
-  // first on a tie.
+  // A field titled as the extension wins; else the one whose numbers have
+  // the most significant digits, counted up to five (trunks, codes and
+  // zero-padded counters have fewer); the first on a tie.
   const Segment* ChooseExtension(const std::vector<Segment>& segments) const {
     const Segment* best = nullptr;
     std::size_t best_score = 0;
@@ -828,8 +829,8 @@ class Guesser {
 
   // Six digits with no separator on nearly every call, YYMMDD or DDMMYY:
   // the middle pair never passes 12, and of the outer pairs the year is the
-  // one that holds fewer values (the day changes within a sample, the year
-  // seldom); both outer pairs must read as a day of a month.
+  // one that runs past 31, or else the one that holds fewer values (the day
+  // changes within a sample, the year seldom).
   struct CompactDate {
     bool year_first = false;
     bool past_31 = false;  // a pair runs past 31: it is the year
