@@ -706,11 +706,10 @@ class Guesser {
       return true;
     }
     if (duration_ && !always && incoming_.empty()) {
-      incoming_ = ".";
-      Add("Incoming calls: a second time in minutes and tenths, in columns " + col(0) + "-" + col(point + 1) +
-              ", is filled on " + Percent(s.present, s.values.size()) + " of the calls only" + LabelNote(s) +
-              "; taken for a ring time, which only a call from outside has (a guess).",
-          {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", col(point) + ";" + std::to_string(s.line)}, {"IN_CHK1_STR", "."}});
+      AddIncoming("Incoming calls: a second time in minutes and tenths, in columns " + col(0) + "-" + col(point + 1) +
+                      ", is filled on " + Percent(s.present, s.values.size()) + " of the calls only" + LabelNote(s) +
+                      "; taken for a ring time, which only a call from outside has (a guess).",
+                  s.first + point, s.line, ".");
       doubts_.push_back("the calls with a time in columns " + col(0) + "-" + col(point + 1) +
                         " are taken as incoming: check them");
       return true;
@@ -793,10 +792,10 @@ class Guesser {
       ring_ = true;
       // Filled on some calls only, a ring time marks the calls from outside.
       if (!always && incoming_.empty()) {
-        incoming_ = ":";
-        Add("Incoming calls: the ring time in columns " + col(colon) + "-" + col(colon + 4) + " is filled on " +
-                Percent(s.present, s.values.size()) + " of the calls only, and only a call from outside rings (a guess).",
-            {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", col(colon + 2) + at_line}, {"IN_CHK1_STR", ":"}});
+        AddIncoming("Incoming calls: the ring time in columns " + col(colon) + "-" + col(colon + 4) + " is filled on " +
+                        Percent(s.present, s.values.size()) + " of the calls only, and only a call from outside rings "
+                        "(a guess).",
+                    s.first + colon + 2, s.line, ":");
         doubts_.push_back("the calls with a ring time are taken as incoming: check them");
       }
       Add("Ring time MM:SS in columns " + col(colon) + "-" + col(colon + 4) + ", filled on " +
@@ -980,19 +979,16 @@ class Guesser {
       // A word in place of the number on some calls: the incoming marker.
       for (const auto& [w, at] : words) {
         if (at.first >= 2 && IsIncomingWord(w) && incoming_.empty()) {
-          incoming_ = w;
-          Add("Incoming calls: \"" + w + "\" stands for the number on " + std::to_string(at.first) + " calls (likely).",
-              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(at.second) + ";" + std::to_string(s.line)},
-               {"IN_CHK1_STR", w}});
+          AddIncoming("Incoming calls: \"" + w + "\" stands for the number on " + std::to_string(at.first) +
+                          " calls (likely).",
+                      at.second, s.line, w);
         }
       }
       // A text before the digits on some calls: the incoming marker.
       for (const auto& [prefix, n] : prefixes) {
         if (n >= 2 && prefix.find('I') != std::string::npos && incoming_.empty()) {
-          incoming_ = prefix;
-          Add("Incoming calls: \"" + prefix + "\" opens the number on " + std::to_string(n) + " calls (likely).",
-              {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(s.first) + ";" + std::to_string(s.line)},
-               {"IN_CHK1_STR", prefix}});
+          AddIncoming("Incoming calls: \"" + prefix + "\" opens the number on " + std::to_string(n) + " calls (likely).",
+                      s.first, s.line, prefix);
         }
       }
       return true;
@@ -1169,9 +1165,9 @@ class Guesser {
         {{"NUM_POS", std::to_string(s.first + 1) + line}, {"NUM_LEN", std::to_string(s.width() - 1)}});
     for (const auto& [letter, n] : letters) {
       if (!IsIncomingWord(std::string_view(&letter, 1)) || !incoming_.empty()) continue;
-      incoming_ = std::string(1, letter);
-      Add("Incoming calls: \"" + incoming_ + "\" opens the number field on " + std::to_string(n) + " calls (likely).",
-          {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", std::to_string(s.first) + line}, {"IN_CHK1_STR", incoming_}});
+      AddIncoming("Incoming calls: \"" + std::string(1, letter) + "\" opens the number field on " +
+                      std::to_string(n) + " calls (likely).",
+                  s.first, s.line, std::string(1, letter));
     }
     return true;
   }
@@ -1233,15 +1229,13 @@ class Guesser {
         if (IsIncomingWord(v) && (best.empty() || n > values[best])) best = v;
       }
       if (!best.empty()) {
-        incoming_ = best;
         // Blanks to the field's end, so that a longer word that starts the same does not match.
         const bool left = std::all_of(s.values.begin(), s.values.end(), [](std::string_view v) { return v.empty() || v.front() != ' '; });
         const std::string text = left && best.size() < s.width() ? "\"" + best + std::string(s.width() - best.size(), ' ') + "\"" : best;
-        Add("Incoming calls: column " + std::to_string(s.first) + " holds " + std::to_string(values.size()) +
-                " values that split the calls; \"" + best + "\" on " + std::to_string(values[best]) + LabelNote(s) +
-                " (likely).",
-            {{"IN_CALLS", "Y"}, {"IN_CHK1_POS", left ? at : std::to_string(s.last + 1 - best.size()) + ";" + std::to_string(s.line)},
-             {"IN_CHK1_STR", text}});
+        AddIncoming("Incoming calls: column " + std::to_string(s.first) + " holds " + std::to_string(values.size()) +
+                        " values that split the calls; \"" + best + "\" on " + std::to_string(values[best]) +
+                        LabelNote(s) + " (likely).",
+                    left ? s.first : s.last + 1 - best.size(), s.line, text);
         return true;
       }
     }
@@ -1479,6 +1473,14 @@ class Guesser {
 
   void Add(std::string comment, std::vector<std::pair<std::string, std::string>> keys) {
     groups_.push_back({std::move(comment), std::move(keys)});
+  }
+
+  // The calls with `text` at `column` of line `line` are the incoming ones.
+  void AddIncoming(std::string comment, std::size_t column, unsigned line, const std::string& text) {
+    incoming_ = text;
+    Add(std::move(comment), {{"IN_CALLS", "Y"},
+                             {"IN_CHK1_POS", std::to_string(column) + ";" + std::to_string(line)},
+                             {"IN_CHK1_STR", text}});
   }
 
   void AddField(const std::string& stem, const Segment& s, const std::string& what, const std::string& confidence) {
