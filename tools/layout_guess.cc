@@ -882,25 +882,30 @@ class Guesser {
 
   void PlaceDate(const Segment& s, std::size_t at, bool has_year, char sep) {
     date_ = true;
-    // Which part can be the month: the one never above 12.
+    // Which part can be the month: the one that does not run past 12. A
+    // part counts as running past 12 (or 31) on two values and one in a
+    // hundred at least: a garbled date or two does not turn the order round.
     std::size_t parts = has_year ? 3 : 2;
-    std::vector<int> high(parts, 0);
+    std::vector<std::size_t> past_12(parts, 0), past_31(parts, 0);
     for (std::string_view v : s.values) {
       if (v.size() < at + parts * 3 - 1) continue;
       for (std::size_t p = 0; p < parts; ++p) {
         const std::string_view d = v.substr(at + p * 3, 2);
-        if (AllDigits(d)) high[p] = std::max(high[p], std::stoi(std::string(d)));
+        const int n = AllDigits(d) ? std::stoi(std::string(d)) : 0;
+        past_12[p] += n > 12 ? 1u : 0u;
+        past_31[p] += n > 31 ? 1u : 0u;
       }
     }
+    const auto runs = [&](std::size_t count) { return count >= 2 && count * 100 >= s.values.size(); };
     std::size_t day = 0, month = 1, year = 2;  // DD/MM/YY
     std::string order = "DD/MM/YY";
     std::string why = "the first part runs past 12";
-    if (has_year && sep == '-' && high[0] <= 99 && high[2] <= 31 && high[0] > 31) {
+    if (has_year && sep == '-' && runs(past_31[0]) && !runs(past_31[2])) {
       day = 2, month = 1, year = 0, order = "YY-MM-DD", why = "the first part runs past 31";
-    } else if (high[1] > 12 && high[0] <= 12) {
+    } else if (runs(past_12[1]) && past_12[1] > past_12[0]) {
       day = 1, month = 0, year = 2, order = "MM/DD/YY", why = "the second part runs past 12";
       month_first_ = true;
-    } else if (high[0] <= 12) {
+    } else if (!runs(past_12[0])) {
       why = "no part runs past 12: day first is a guess";
     }
     if (!has_year) order = order.substr(0, 5);
