@@ -143,6 +143,22 @@ TEST(TalvoLayoutGuess, DurationOnALineSomeCallsLackIsNoCrash) {
   EXPECT_EQ(rows[1][2], "10") << settings;  // 00:00:10 on the first call's line 2
 }
 
+// Regression: one garbled date whose second part passed 12 made a
+// day-first report month-first.
+TEST(TalvoLayoutGuess, AGarbledDateDoesNotTurnTheDateOrderRound) {
+  std::string report;
+  for (int i = 0; i < 30; ++i) {
+    report += (i == 17 ? std::string("05/13/26") : Two(1 + i % 12) + "/01/26") + " 10:" + Two(i) + " " +
+              std::to_string(201 + i % 4) + " 0" + Two(30 + i) + "1234567\n";
+  }
+  ScratchDir dir;
+  std::string settings;
+  const auto rows = GuessThenDecode(dir, report, &settings);
+  EXPECT_NE(settings.find("Date DD/MM/YY"), std::string::npos) << settings;
+  ASSERT_GE(rows.size(), 3u) << settings;
+  EXPECT_EQ(rows[2][0], "2026-01-02");
+}
+
 TEST(TalvoLayoutGuess, SaysSoAndExitsOneWhenNoCallLineCanBePlaced) {
   ScratchDir dir;
   const RunResult r = RunTool({"layout", "guess", dir.Write("notes.txt", "shopping list\neggs\nmilk 2\n"), "-o",
