@@ -69,6 +69,96 @@ TEST(TalvoLayoutGuess, ThreeLineCalls) {
   EXPECT_EQ(rows[1][7], "0612345000");
 }
 
+// A sample sorted by time says nothing by its order; the call over midnight
+// tells whether the printed time starts or ends the calls.
+TEST(TalvoLayoutGuess, StartOrEndToldByTheCallOverMidnight) {
+  struct Case {
+    const char* name;
+    const char* midnight_line;  // the one call that crosses midnight under the right reading
+    const char* key;
+    const char* date;           // of that call, decoded
+    const char* start;
+  };
+  const Case cases[] = {
+      {"printed at the start", "14/03/26 23:50:00 203 0612345099 00:20:00", "TIMEHH_POS=10;1", "2026-03-14", "23:50:00"},
+      {"printed at the end", "15/03/26 00:10:00 203 0612345099 00:20:00", "ENDHH_POS=10;1", "2026-03-14", "23:50:00"},
+  };
+  for (const Case& c : cases) {
+    std::string report = "DATE     TIME     EXT NUMBER     DURATION\n";
+    for (int i = 0; i < 12; ++i) {
+      report += "14/03/26 " + Two(10 + i) + ":00:00 " + std::to_string(201 + i % 4) + " 06123450" + Two(i) + " 00:0" +
+                std::to_string(1 + i % 5) + ":00\n";
+    }
+    report += std::string(c.midnight_line) + "\n15/03/26 08:00:00 202 0612345098 00:03:00\n";
+    ScratchDir dir;
+    std::string settings;
+    const auto rows = GuessThenDecode(dir, report, &settings);
+    EXPECT_NE(settings.find(c.key), std::string::npos) << c.name << "\n" << settings;
+    ASSERT_EQ(rows.size(), 15u) << c.name << "\n" << settings;
+    EXPECT_EQ(rows[13][0], c.date) << c.name;
+    EXPECT_EQ(rows[13][1], c.start) << c.name;
+  }
+}
+
+// Fields printed with no blank between them: the date runs into the time,
+// the extension into a ring time printed on incoming calls only, the
+// duration into the number.
+TEST(TalvoLayoutGuess, FieldsPrintedWithNoBlankBetweenThem) {
+  std::string report;
+  for (int i = 0; i < 20; ++i) {
+    const bool incoming = i % 3 == 1;
+    report += "15.03.26" + Two(8 + i / 4) + ":" + Two(i * 3 % 60) + ":05  " + std::to_string(1 + i % 3) + "   " +
+              std::to_string(201 + i % 5) + (incoming ? "00:" + Two(5 + i) : std::string("     ")) + "00:" +
+              Two(i % 60) + ":" + Two(10 + i) + "0" + Two(30 + i) + "1234567\n";
+  }
+  ScratchDir dir;
+  std::string settings;
+  const auto rows = GuessThenDecode(dir, report, &settings);
+  ASSERT_EQ(rows.size(), 21u) << settings;
+  // Call 2 (i = 1): incoming to 202 on trunk 2, rang 6 s, 1 min 11 s.
+  EXPECT_EQ(rows[2][0], "2026-03-15") << settings;
+  EXPECT_EQ(rows[2][1], "08:03:05");
+  EXPECT_EQ(rows[2][2], "71");
+  EXPECT_EQ(rows[2][3], "6");
+  EXPECT_EQ(rows[2][4], "incoming");
+  EXPECT_EQ(rows[2][5], "202");
+  EXPECT_EQ(rows[2][9], "2");
+  EXPECT_EQ(rows[1][4], "outgoing");
+  EXPECT_EQ(rows[1][7], "0301234567");
+}
+
+// Regression: with the duration on a further line that only some calls
+// have, the test of start against end read past the durations found.
+TEST(TalvoLayoutGuess, DurationOnALineSomeCallsLackIsNoCrash) {
+  std::string report;
+  for (int i = 0; i < 40; ++i) {
+    report += "15/03/26 " + Two(8 + i / 6) + ":" + Two(i * 7 % 60) + " " + std::to_string(201 + i % 4) + " 0" +
+              Two(30 + i) + "1234567\n";
+    if (i % 4 == 0) report += "   DURATION 00:" + Two(i % 60) + ":" + Two(10 + i % 40) + "\n";
+  }
+  ScratchDir dir;
+  std::string settings;
+  const auto rows = GuessThenDecode(dir, report, &settings);
+  ASSERT_GE(rows.size(), 2u) << settings;
+  EXPECT_EQ(rows[1][2], "10") << settings;  // 00:00:10 on the first call's line 2
+}
+
+// Regression: one garbled date whose second part passed 12 made a
+// day-first report month-first.
+TEST(TalvoLayoutGuess, AGarbledDateDoesNotTurnTheDateOrderRound) {
+  std::string report;
+  for (int i = 0; i < 30; ++i) {
+    report += (i == 17 ? std::string("05/13/26") : Two(1 + i % 12) + "/01/26") + " 10:" + Two(i) + " " +
+              std::to_string(201 + i % 4) + " 0" + Two(30 + i) + "1234567\n";
+  }
+  ScratchDir dir;
+  std::string settings;
+  const auto rows = GuessThenDecode(dir, report, &settings);
+  EXPECT_NE(settings.find("Date DD/MM/YY"), std::string::npos) << settings;
+  ASSERT_GE(rows.size(), 3u) << settings;
+  EXPECT_EQ(rows[2][0], "2026-01-02");
+}
+
 TEST(TalvoLayoutGuess, SaysSoAndExitsOneWhenNoCallLineCanBePlaced) {
   ScratchDir dir;
   const RunResult r = RunTool({"layout", "guess", dir.Write("notes.txt", "shopping list\neggs\nmilk 2\n"), "-o",
