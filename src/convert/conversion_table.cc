@@ -98,6 +98,13 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
   char padded[std::max(kConversionDialledLimit, kConversionKeyWidth)];
   std::memset(padded, ' ', sizeof padded);
   if (!prefix.empty()) std::memcpy(padded, prefix.data(), prefix.size());
+  // A prefix without a space longer than every key is looked up nowhere:
+  // the search starts at the longest key.
+  if (const std::size_t longest = table->LongestPaddedKey();
+      prefix.size() > longest && prefix.find(' ') == std::string_view::npos) {
+    std::memset(padded + longest, ' ', sizeof padded - longest);
+    prefix = prefix.substr(0, longest);
+  }
   while (!prefix.empty()) {
     const std::string_view key(padded, std::max(prefix.size(), kConversionKeyWidth));
     ConversionMatch match;

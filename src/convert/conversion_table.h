@@ -21,6 +21,7 @@
 #define TALVO_CONVERT_CONVERSION_TABLE_H_
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -95,6 +96,10 @@ class ConversionTable {
   // prefix search passes it over without looking it up.
   bool MayHoldPaddedKey(std::size_t n) const {
     return n <= kConversionKeyWidth && (padded_key_lengths_ >> n & 1u) != 0;
+  }
+  // The longest text before the spaces of any full-width key; 0 for none.
+  std::size_t LongestPaddedKey() const {
+    return padded_key_lengths_ == 0 ? 0 : static_cast<std::size_t>(std::bit_width(padded_key_lengths_)) - 1;
   }
 
  private:
