@@ -249,6 +249,11 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
 // time, plain digits for a trunk. Anything else goes to the general step,
 // before the quick step has changed anything.
 
+std::string_view HeldOrEmpty(const RecordBuffer& lines, uint8_t k) {
+  const std::string_view* line = lines.Held(k);
+  return line == nullptr ? std::string_view() : *line;
+}
+
 // The two characters at `offset`, as ParseIntField reads them when they are
 // two digits or two blanks (0). False for anything else, or past the end.
 inline bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
@@ -275,8 +280,8 @@ inline bool QuickPart(std::string_view line, const LayoutPlan::TwoCharacters& pa
 // nor dated by its end.
 void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickTimes& t = plan.quick_times();
-  const std::optional<std::string_view> start = d.lines.Line(t.start_line);
-  const std::optional<std::string_view> length = d.lines.Line(t.duration_line);
+  const std::string_view* start = d.lines.Held(t.start_line);
+  const std::string_view* length = d.lines.Held(t.duration_line);
   int32_t hour = 0, minute = 0, second = 0, hours = 0, minutes = 0, seconds = 0;
   if (!t.usable || !start || !length || !QuickPart(*start, t.hour, hour) || hour >= 24 ||
       !QuickPart(*start, t.minute, minute) || minute >= 60 || !QuickPart(*start, t.second, second) ||
@@ -296,7 +301,7 @@ void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
 
 void QuickRingTimeStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickRing& r = plan.quick_ring();
-  const std::optional<std::string_view> line = d.lines.Line(r.line);
+  const std::string_view* line = d.lines.Held(r.line);
   int32_t minutes = 0, seconds = 0;
   if (!r.usable || !line || !QuickPart(*line, r.minutes, minutes) || !QuickPart(*line, r.seconds, seconds)) {
     DecodeRingTimeStep(d);
@@ -309,7 +314,8 @@ void QuickRingTimeStep(RecordDecode& d, const LayoutPlan& plan) {
 // The date with its year printed, six digits in their columns.
 void QuickDateStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickDate& q = plan.quick_date();
-  const std::string_view line = d.lines.LineOrEmpty(q.line);
+  const std::string_view* held = d.lines.Held(q.line);
+  const std::string_view line = held == nullptr ? std::string_view() : *held;
   int32_t year = 0, month = 0, day = 0;
   if (!q.usable || !d.state.record_ok || line.empty() || !QuickTwoDigits(line, q.year, year) ||
       !QuickTwoDigits(line, q.month, month) || !QuickTwoDigits(line, q.day, day) || line[q.year] == ' ' ||
@@ -356,7 +362,7 @@ void StoreDecimal(T& field, uint32_t value) {
 void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
   uint32_t value = 0;
   if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kOther ||
-      !QuickTrunkValue(d.lines.LineOrEmpty(d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
+      !QuickTrunkValue(HeldOrEmpty(d.lines, d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
                        value)) {
     DecodeTrunkGroup(d);
     return;
@@ -366,7 +372,7 @@ void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
 
 void QuickTrunkStep(RecordDecode& d) {
   uint32_t value = 0;
-  if (!QuickTrunkValue(d.lines.LineOrEmpty(d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, value)) {
+  if (!QuickTrunkValue(HeldOrEmpty(d.lines, d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, value)) {
     DecodeTrunk(d);
     return;
   }
@@ -461,13 +467,13 @@ CallKind QuickClassifyWithOriginating(RecordDecode& d) {
 constexpr auto kDigit = [](char c) { return IsDigit(c); };
 
 void QuickDialledStep(RecordDecode& d) {
-  if (auto line = d.lines.Line(d.s.number_line)) {
+  if (const std::string_view* line = d.lines.Held(d.s.number_line)) {
     ExtractCharsInto(d.state.dialled, *line, d.s.number_column, d.s.number_width, kDigit);
   }
 }
 
 void QuickCallerStep(RecordDecode& d) {
-  if (auto line = d.lines.Line(d.s.caller_line)) {
+  if (const std::string_view* line = d.lines.Held(d.s.caller_line)) {
     ExtractCharsInto(d.caller, *line, d.s.caller_column, d.s.caller_width, kDigit);
   }
 }
@@ -477,10 +483,44 @@ void QuickAccountStep(RecordDecode& d) {
     DecodeAccount(d);
     return;
   }
-  if (auto line = d.lines.Line(d.s.account_line)) {
+  if (const std::string_view* line = d.lines.Held(d.s.account_line)) {
     ShortText<24> digits;
     ExtractCharsInto(digits, *line, d.s.account_column, d.s.account_width, kDigit);
     if (!digits.empty()) StoreText(d.rec.Account, digits.view().substr(0, 8));
+  }
+}
+
+// The extension and its range, as DecodeExtension.
+void QuickExtensionStep(RecordDecode& d) {
+  const std::string_view* line = d.lines.Held(d.s.extension_line);
+  if (line == nullptr) return;
+  const std::string_view text = TrimBlanks(CutText(*line, d.s.extension_column, d.s.extension_width)).substr(0, 8);
+  int32_t number = 0;
+  if (!TextOf(d.rec.Extension).empty()) {
+    StoreText(d.rec.SecondExtension, text);
+    bool unused = true;
+    number = ParseIntField(TextOf(d.rec.Extension), unused);
+  } else {
+    StoreText(d.rec.Extension, text);
+    // Plain digits, as extensions are printed, read here; anything else as
+    // ParseIntField reads it ("12A" as 12, a leading letter as 0).
+    bool plain = !text.empty();
+    for (char c : text) {
+      plain = plain && IsDigit(c);
+      number = number * 10 + (c - '0');
+    }
+    if (!plain) {
+      bool unused = true;
+      number = ParseIntField(text, unused);
+    }
+  }
+  if (number < d.s.extension_range_first || number > d.s.extension_range_last) {
+    if (d.s.keep_foreign_extensions) {
+      d.state.foreign_extension = true;
+    } else {
+      d.state.record_ok = false;
+      d.Record(TALVO_ERR_EXT_RANGE);
+    }
   }
 }
 
@@ -499,7 +539,7 @@ CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
   QuickTrunkGroupStep(d, plan);
   QuickTrunkStep(d);
   if (run.account) QuickAccountStep(d);
-  DecodeExtension(d);
+  QuickExtensionStep(d);
   if (run.originating) DecodeOriginatingExtension(d);
   RequireExtension(d);
   if (run.code) DecodeCode(d);

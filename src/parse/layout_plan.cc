@@ -147,8 +147,8 @@ bool LayoutPlan::PrivateCall(const RecordBuffer& lines, int32_t& error_code) con
   bool private_call = private_calls_;
   for (std::size_t i = 0; i < private_markers_.size(); ++i) {
     const Marker& m = private_markers_[i];
-    const std::optional<std::string_view> line = lines.Line(m.line);
-    if (!line) continue;  // an entry on a line not buffered tests nothing
+    const std::string_view* line = lines.Held(m.line);
+    if (line == nullptr) continue;  // an entry on a line not buffered tests nothing
     if (private_configured_[i] && private_call) private_call = m.Matches(*line);
     if (!private_call) {
       if (error_code == 0) error_code = kFirstCode + static_cast<int32_t>(i);
@@ -162,8 +162,8 @@ bool LayoutPlan::IncomingCall(const RecordBuffer& lines) const {
   if (!incoming_calls_) return false;
   for (uint8_t i = 0; i < incoming_marker_count_; ++i) {
     const Marker& m = incoming_markers_[i];
-    const std::optional<std::string_view> line = lines.Line(m.line);
-    if (line && !m.Matches(*line)) return false;
+    const std::string_view* line = lines.Held(m.line);
+    if (line != nullptr && !m.Matches(*line)) return false;
   }
   return true;
 }

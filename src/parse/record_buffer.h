@@ -60,6 +60,12 @@ class RecordBuffer {
     return views_[static_cast<std::size_t>(k - 1)];
   }
 
+  // Line k (1-based) of the record, or null when it is not buffered: Line
+  // without building an optional, for the steps that read every call.
+  const std::string_view* Held(int32_t k) const {
+    return k < 1 || k > count_ ? nullptr : &views_[static_cast<std::size_t>(k - 1)];
+  }
+
   // Line k, or the empty text when it is not buffered.
   std::string_view LineOrEmpty(int32_t k) const { return Line(k).value_or(std::string_view()); }
 
