@@ -345,20 +345,6 @@ inline bool QuickTrunkValue(std::string_view line, uint8_t column, uint8_t width
   return true;
 }
 
-// Stores `value` (below ten million) in decimal.
-template <typename T>
-void StoreDecimal(T& field, uint32_t value) {
-  char digits[8];
-  std::size_t at = sizeof digits;
-  do {
-    digits[--at] = static_cast<char>('0' + value % 10u);
-    value /= 10u;
-  } while (value != 0);
-  const auto n = static_cast<uint8_t>(sizeof digits - at);
-  field.length = n;
-  std::memcpy(field.chars, digits + at, n);
-}
-
 void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
   uint32_t value = 0;
   if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kOther ||
@@ -514,14 +500,7 @@ void QuickExtensionStep(RecordDecode& d) {
       number = ParseIntField(text, unused);
     }
   }
-  if (number < d.s.extension_range_first || number > d.s.extension_range_last) {
-    if (d.s.keep_foreign_extensions) {
-      d.state.foreign_extension = true;
-    } else {
-      d.state.record_ok = false;
-      d.Record(TALVO_ERR_EXT_RANGE);
-    }
-  }
+  CheckExtensionRange(d, number);
 }
 
 // The steps of a normal call as a one-line plan runs them: the marker

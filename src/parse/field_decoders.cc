@@ -88,14 +88,7 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
   if (!base.empty() && IsShortDigitRun(base) && IsShortDigitRun(trunk)) {
     // Two plain numbers of at most six digits: their sum needs no wider
     // arithmetic and no general formatting.
-    uint32_t sum = DigitRunValue(base) + DigitRunValue(trunk);
-    char digits[8];
-    std::size_t at = sizeof digits;
-    do {
-      digits[--at] = static_cast<char>('0' + sum % 10u);
-      sum /= 10u;
-    } while (sum != 0);
-    result.assign(std::string_view(digits + at, sizeof digits - at));
+    StoreDecimal(result, DigitRunValue(base) + DigitRunValue(trunk));
     return result;
   }
   if (!base.empty()) {

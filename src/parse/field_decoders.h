@@ -72,6 +72,18 @@ inline void ExtractCharsInto(ShortText<24>& result, std::string_view line, uint8
   result.length = static_cast<uint8_t>(n);
 }
 
+// Stores `value` (below 100 000 000) in decimal into a bounded text.
+template <typename T>
+void StoreDecimal(T& text, uint32_t value) {
+  char digits[8];
+  std::size_t at = sizeof digits;
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10u);
+    value /= 10u;
+  } while (value != 0);
+  StoreText(text, std::string_view(digits + at, sizeof digits - at));
+}
+
 // The digits of the field at 1-based `column`, `width` wide: characters before
 // the first digit and between digits are skipped, the first space after a kept
 // digit ends the field. At most min(width, 24) digits.

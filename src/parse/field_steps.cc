@@ -120,14 +120,16 @@ void DecodeExtension(RecordDecode& d) {
     StoreText(d.rec.Extension, t);
   }
   bool unused = true;  // "12A" reads as 12 and a leading letter as 0
-  const int32_t n = ParseIntField(TextOf(d.rec.Extension), unused);
-  if (n < d.s.extension_range_first || n > d.s.extension_range_last) {
-    if (d.s.keep_foreign_extensions) {
-      d.state.foreign_extension = true;
-    } else {
-      d.state.record_ok = false;
-      d.Record(kCodeExtRange);
-    }
+  CheckExtensionRange(d, ParseIntField(TextOf(d.rec.Extension), unused));
+}
+
+void CheckExtensionRange(RecordDecode& d, int32_t number) {
+  if (number >= d.s.extension_range_first && number <= d.s.extension_range_last) return;
+  if (d.s.keep_foreign_extensions) {
+    d.state.foreign_extension = true;
+  } else {
+    d.state.record_ok = false;
+    d.Record(kCodeExtRange);
   }
 }
 

@@ -27,6 +27,9 @@ void DecodeDisa(RecordDecode& d);                // DISA_POS: "Y" sets the conve
 // SecondExtension empty or letters and digits only; code 20.
 void CheckExtensions(RecordDecode& d);
 
+// The extension read as `number`: outside EXT_RANGE_ST..EXT_RANGE_END it is
+// foreign (SAVE_TRNK_EXT) or fails the call with code 42.
+void CheckExtensionRange(RecordDecode& d, int32_t number);
 // Leading zeros up to EXT_LEN (with EXT_LEAD_ZERO), then EXT_PREFIX in front.
 void FinishExtension(RecordDecode& d);
 
