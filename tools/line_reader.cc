@@ -90,6 +90,10 @@ void LineReader::StartAt(uint64_t offset, uint64_t line_number) {
   if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw IoError(DescribeError("cannot seek", name_, errno));
   offset_ = offset;
   line_number_ = line_number;
+  // A place saved between the CR and the LF of one line end: the LF still
+  // belongs to the line before, and is no empty line of its own.
+  char before = 0;
+  if (offset > 0 && ::pread(fd_, &before, 1, static_cast<off_t>(offset - 1)) == 1 && before == '\r') skip_lf_ = true;
 }
 
 void LineReader::Tell(const std::string& what) {

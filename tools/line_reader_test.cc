@@ -99,12 +99,27 @@ TEST(LineReader, ACrAtTheEndOfOneReadAndAnLfAtTheStartOfTheNextAreOneLineEnd) {
   p.Write("first\r");
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line, "first");
+  const uint64_t saved = reader.unread_offset();
   p.Write("\nsecond");
   p.Close();
   ASSERT_TRUE(reader.Next(&line));
   EXPECT_EQ(line, "second");
   EXPECT_EQ(reader.line_number(), 2u);
   EXPECT_FALSE(reader.Next(&line));
+
+  // A run resumed at the place saved between CR and LF reads the same lines.
+  char path[] = "/tmp/talvo-crlf-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string bytes = "first\r\nsecond";
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  LineReader resumed(fd, path);
+  resumed.StartAt(saved, 1);
+  ASSERT_TRUE(resumed.Next(&line));
+  EXPECT_EQ(line, "second");
+  EXPECT_EQ(resumed.line_number(), 2u);
+  ::close(fd);
+  ::unlink(path);
 }
 
 TEST(LineReader, LinesLongerThanItsBuffer) {
