@@ -336,12 +336,8 @@ void QuickDateStep(RecordDecode& d, const LayoutPlan& plan) {
 inline bool QuickTrunkValue(std::string_view line, uint8_t column, uint8_t width, uint32_t& value) {
   if (column == 0 || width == 0) return false;
   const std::string_view field = TrimBlanks(CutText(line, column, width)).substr(0, 6);
-  if (field.empty()) return false;
-  value = 0;
-  for (char c : field) {
-    if (!IsDigit(c)) return false;
-    value = value * 10u + static_cast<uint32_t>(c - '0');
-  }
+  if (!IsShortDigitRun(field)) return false;
+  value = DigitRunValue(field);
   return true;
 }
 

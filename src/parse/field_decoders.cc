@@ -11,22 +11,6 @@ namespace talvo {
 namespace {
 
 
-// True iff `text` is 1 to 9 plain digits: a value ParseInteger reads
-// without sign, prefix or overflow.
-bool IsShortDigitRun(std::string_view text) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (!IsDigit(c)) return false;
-  }
-  return true;
-}
-
-uint32_t DigitRunValue(std::string_view digits) {
-  uint32_t value = 0;
-  for (char c : digits) value = value * 10u + static_cast<uint32_t>(c - '0');
-  return value;
-}
-
 }  // namespace
 
 ShortText<6> PlainTrunk(std::string_view text) {

@@ -28,6 +28,23 @@ inline int32_t ParseIntField(std::string_view text, bool& ok) {
   return p.value;
 }
 
+// True iff `text` is 1 to 9 plain digits: a value ParseInteger reads
+// without sign, prefix or overflow.
+inline bool IsShortDigitRun(std::string_view text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+// The value of a run of plain digits. REQUIRES: IsShortDigitRun(digits).
+inline uint32_t DigitRunValue(std::string_view digits) {
+  uint32_t value = 0;
+  for (char c : digits) value = value * 10u + static_cast<uint32_t>(c - '0');
+  return value;
+}
+
 // The real number in `text`, whose first comma counts as a decimal point.
 // An empty or blank field is 0 and no error. Clears `ok` when not a number.
 double ParseRealField(std::string_view text, bool& ok);

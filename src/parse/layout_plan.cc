@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "parse/field_decoders.h"
 #include "util/text.h"
 
 namespace talvo {
@@ -85,9 +86,9 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
     plan.trunk_group_base_ = TrunkGroupBase::kOther;
   } else if (base.empty()) {
     plan.trunk_group_base_ = TrunkGroupBase::kNone;
-  } else if (base.size() <= 6 && std::all_of(base.begin(), base.end(), IsDigit)) {
+  } else if (base.size() <= 6 && IsShortDigitRun(base)) {
     plan.trunk_group_base_ = TrunkGroupBase::kNumber;
-    for (char c : base) plan.trunk_group_base_value_ = plan.trunk_group_base_value_ * 10u + static_cast<uint32_t>(c - '0');
+    plan.trunk_group_base_value_ = DigitRunValue(base);
   } else {
     plan.trunk_group_base_ = TrunkGroupBase::kOther;
   }
