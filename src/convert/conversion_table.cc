@@ -33,6 +33,32 @@ std::size_t TextLengthBeforeSpaces(std::string_view key) {
   return n;
 }
 
+// A key of at most 16 characters as two words, zero past its length.
+struct KeyWords {
+  uint64_t low = 0;
+  uint64_t high = 0;
+};
+KeyWords WordsOf(std::string_view key) {
+  KeyWords words;
+  if (key.size() == kConversionKeyWidth) {
+    std::memcpy(&words.low, key.data(), sizeof words.low);
+    std::memcpy(&words.high, key.data() + sizeof words.low, sizeof words.high);
+  } else {
+    char bytes[kConversionKeyWidth] = {};
+    std::memcpy(bytes, key.data(), key.size());
+    std::memcpy(&words.low, bytes, sizeof words.low);
+    std::memcpy(&words.high, bytes + sizeof words.low, sizeof words.high);
+  }
+  return words;
+}
+
+std::size_t HashOf(const KeyWords& words, std::size_t length) {
+  uint64_t h = words.low * 0x9E3779B97F4A7C15u ^ (words.high + 0x632BE59BD9B4E019u + length);
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9u;
+  return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
 }  // namespace
 
 ConversionTable::ConversionTable(std::string_view file_bytes) {
@@ -40,12 +66,27 @@ ConversionTable::ConversionTable(std::string_view file_bytes) {
   if (n > 0) std::memcpy(image_.data(), file_bytes.data(), n);
 
   entry_count_ = std::clamp<int32_t>(HeaderCount(), 0, kConversionCapacity);
-  first_entry_.reserve(static_cast<std::size_t>(entry_count_));
+  slots_.resize(std::bit_ceil(static_cast<std::size_t>(entry_count_) * 2 + 2));
+  slot_mask_ = slots_.size() - 1;
   for (int32_t i = 1; i <= entry_count_; ++i) {
     const std::string_view key = Entry(i).key;
-    // Entries are visited in record order, so a key keeps its lowest entry.
-    if (!key.empty()) first_entry_.try_emplace(std::string(key), static_cast<int16_t>(i));
     if (key.size() == kConversionKeyWidth) padded_key_lengths_ |= 1u << TextLengthBeforeSpaces(key);
+    if (key.empty()) continue;
+    // Entries are visited in record order, so a key keeps its lowest entry.
+    Slot& slot = const_cast<Slot&>(SlotFor(key));
+    if (slot.entry != 0) continue;
+    const KeyWords words = WordsOf(key);
+    slot = Slot{words.low, words.high, static_cast<uint8_t>(key.size()), static_cast<int16_t>(i)};
+  }
+}
+
+const ConversionTable::Slot& ConversionTable::SlotFor(std::string_view key) const {
+  const KeyWords words = WordsOf(key);
+  for (std::size_t at = HashOf(words, key.size());; ++at) {
+    const Slot& slot = slots_[at & slot_mask_];
+    if (slot.entry == 0 || (slot.low == words.low && slot.high == words.high && slot.length == key.size())) {
+      return slot;
+    }
   }
 }
 
@@ -70,9 +111,9 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
   key = key.substr(0, kConversionSearchKeyLimit);
   // No usable entry has an empty key or one longer than the key field.
   if (key.empty() || key.size() > kConversionKeyWidth) return {};
-  const auto it = first_entry_.find(key);
-  if (it == first_entry_.end()) return {};
-  return ConversionMatch{true, it->second};
+  const Slot& slot = SlotFor(key);
+  if (slot.entry == 0) return {};
+  return ConversionMatch{true, slot.entry};
 }
 
 std::unique_ptr<ConversionTable> ReadConversionTable(Env& env) {
@@ -95,16 +136,15 @@ void ApplyConversion(const ConversionTable* table, CallRecord& record, std::stri
   // The search key of a prefix is the prefix padded with spaces to 16
   // characters. It is built once; dropping the prefix's last character then
   // turns that character of the key into a space (or, beyond 16, shortens it).
-  char padded[std::max(kConversionDialledLimit, kConversionKeyWidth)];
-  std::memset(padded, ' ', sizeof padded);
-  if (!prefix.empty()) std::memcpy(padded, prefix.data(), prefix.size());
   // A prefix without a space longer than every key is looked up nowhere:
   // the search starts at the longest key.
   if (const std::size_t longest = table->LongestPaddedKey();
       prefix.size() > longest && prefix.find(' ') == std::string_view::npos) {
-    std::memset(padded + longest, ' ', sizeof padded - longest);
     prefix = prefix.substr(0, longest);
   }
+  char padded[std::max(kConversionDialledLimit, kConversionKeyWidth)];
+  std::memset(padded, ' ', sizeof padded);
+  MoveSmall(padded, prefix.data(), std::min(prefix.size(), sizeof padded));
   while (!prefix.empty()) {
     const std::string_view key(padded, std::max(prefix.size(), kConversionKeyWidth));
     ConversionMatch match;

@@ -29,7 +29,7 @@
 #include <string>
 #include <string_view>
 #include <memory>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/env.h"
 #include "talvo/driver.h"
@@ -103,32 +103,28 @@ class ConversionTable {
   }
 
  private:
-  struct KeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const {
-      // Search keys are 16 characters, and every outgoing call looks up a
-      // few: two words mixed are enough to spread 500 keys.
-      if (s.size() == 16) {
-        uint64_t low = 0;
-        uint64_t high = 0;
-        std::memcpy(&low, s.data(), sizeof low);
-        std::memcpy(&high, s.data() + sizeof low, sizeof high);
-        uint64_t h = low * 0x9E3779B97F4A7C15u ^ (high + 0x632BE59BD9B4E019u);
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9u;
-        return static_cast<std::size_t>(h ^ (h >> 32));
-      }
-      return std::hash<std::string_view>{}(s);
-    }
+  // One key of the index: its characters in two words, zero past its
+  // length, and the lowest entry that holds it (0: the slot is free).
+  struct Slot {
+    uint64_t low = 0;
+    uint64_t high = 0;
+    uint8_t length = 0;
+    int16_t entry = 0;
   };
+  // The slot that holds `key` (at most 16 characters), or the free slot where
+  // it would go. The index is never full: it has twice the slots of keys.
+  const Slot& SlotFor(std::string_view key) const;
 
   std::array<uint8_t, kConversionImageSize> image_{};
   int32_t entry_count_ = 0;
   // Bit n is set iff a usable key of 16 characters has n characters before
   // its trailing spaces.
   uint32_t padded_key_lengths_ = 0;
-  // Every usable key of entries 1..EntryCount() -> its lowest entry number.
-  std::unordered_map<std::string, int16_t, KeyHash, std::equal_to<>> first_entry_;
+  // Every usable key of entries 1..EntryCount(), open addressing with linear
+  // probing: an outgoing call looks up a few 16-character keys, and a lookup
+  // is two words compared.
+  std::vector<Slot> slots_;
+  std::size_t slot_mask_ = 0;
 };
 
 // Reads QUORCNVT.INT from the current directory through `env`. An open

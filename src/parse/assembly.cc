@@ -254,26 +254,26 @@ std::string_view HeldOrEmpty(const RecordBuffer& lines, uint8_t k) {
   return line == nullptr ? std::string_view() : *line;
 }
 
-// The two characters at `offset`, as ParseIntField reads them when they are
-// two digits or two blanks (0). False for anything else, or past the end.
-inline bool QuickTwoDigits(std::string_view line, std::size_t offset, int32_t& value) {
-  if (offset + 2 > line.size()) return false;
-  const char a = line[offset];
-  const char b = line[offset + 1];
-  if (IsDigit(a) && IsDigit(b)) {
-    value = (a - '0') * 10 + (b - '0');
-    return true;
-  }
-  value = 0;
-  return a == ' ' && b == ' ';
+// Two digits at `at` as their value, two blanks as 0 (as ParseIntField reads
+// both), anything else as -1.
+inline int32_t TwoDigitsOrBlanks(const char* at) {
+  const unsigned tens = static_cast<unsigned char>(at[0]) - unsigned{'0'};
+  const unsigned ones = static_cast<unsigned char>(at[1]) - unsigned{'0'};
+  if (tens <= 9 && ones <= 9) return static_cast<int32_t>(tens * 10 + ones);
+  return at[0] == ' ' && at[1] == ' ' ? 0 : -1;
 }
 
-inline bool QuickPart(std::string_view line, const LayoutPlan::TwoCharacters& part, int32_t& value) {
-  if (!part.printed) {
-    value = 0;
-    return true;
-  }
-  return QuickTwoDigits(line, part.offset, value);
+// Two digits at `at` as their value, anything else as -1.
+inline int32_t TwoDigits(const char* at) {
+  const unsigned tens = static_cast<unsigned char>(at[0]) - unsigned{'0'};
+  const unsigned ones = static_cast<unsigned char>(at[1]) - unsigned{'0'};
+  return tens <= 9 && ones <= 9 ? static_cast<int32_t>(tens * 10 + ones) : -1;
+}
+
+// A part of a time read as TwoDigitsOrBlanks; a part not printed reads as 0.
+// REQUIRES: the line holds the part.
+inline int32_t PartValue(std::string_view line, const LayoutPlan::TwoCharacters& part) {
+  return part.printed ? TwoDigitsOrBlanks(line.data() + part.offset) : 0;
 }
 
 // Start time and duration of a report that prints both, neither with AM/PM
@@ -282,11 +282,17 @@ void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickTimes& t = plan.quick_times();
   const std::string_view* start = d.lines.Held(t.start_line);
   const std::string_view* length = d.lines.Held(t.duration_line);
-  int32_t hour = 0, minute = 0, second = 0, hours = 0, minutes = 0, seconds = 0;
-  if (!t.usable || !start || !length || !QuickPart(*start, t.hour, hour) || hour >= 24 ||
-      !QuickPart(*start, t.minute, minute) || minute >= 60 || !QuickPart(*start, t.second, second) ||
-      !QuickPart(*length, t.duration_hours, hours) || !QuickPart(*length, t.duration_minutes, minutes) ||
-      !QuickPart(*length, t.duration_seconds, seconds)) {
+  if (!t.usable || !start || !length || start->size() < t.start_needs || length->size() < t.duration_needs) {
+    DecodeTimesStep(d);
+    return;
+  }
+  const int32_t hour = PartValue(*start, t.hour);
+  const int32_t minute = PartValue(*start, t.minute);
+  const int32_t second = PartValue(*start, t.second);
+  const int32_t hours = PartValue(*length, t.duration_hours);
+  const int32_t minutes = PartValue(*length, t.duration_minutes);
+  const int32_t seconds = PartValue(*length, t.duration_seconds);
+  if ((hour | minute | second | hours | minutes | seconds) < 0 || hour >= 24 || minute >= 60) {
     DecodeTimesStep(d);
     return;
   }
@@ -302,8 +308,13 @@ void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
 void QuickRingTimeStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickRing& r = plan.quick_ring();
   const std::string_view* line = d.lines.Held(r.line);
-  int32_t minutes = 0, seconds = 0;
-  if (!r.usable || !line || !QuickPart(*line, r.minutes, minutes) || !QuickPart(*line, r.seconds, seconds)) {
+  if (!r.usable || !line || line->size() < r.line_needs) {
+    DecodeRingTimeStep(d);
+    return;
+  }
+  const int32_t minutes = PartValue(*line, r.minutes);
+  const int32_t seconds = PartValue(*line, r.seconds);
+  if ((minutes | seconds) < 0) {
     DecodeRingTimeStep(d);
     return;
   }
@@ -314,51 +325,75 @@ void QuickRingTimeStep(RecordDecode& d, const LayoutPlan& plan) {
 // The date with its year printed, six digits in their columns.
 void QuickDateStep(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::QuickDate& q = plan.quick_date();
-  const std::string_view* held = d.lines.Held(q.line);
-  const std::string_view line = held == nullptr ? std::string_view() : *held;
-  int32_t year = 0, month = 0, day = 0;
-  if (!q.usable || !d.state.record_ok || line.empty() || !QuickTwoDigits(line, q.year, year) ||
-      !QuickTwoDigits(line, q.month, month) || !QuickTwoDigits(line, q.day, day) || line[q.year] == ' ' ||
-      line[q.month] == ' ' || line[q.day] == ' ') {
+  const std::string_view* line = d.lines.Held(q.line);
+  if (!q.usable || !d.state.record_ok || line == nullptr || line->size() < q.line_needs) {
     DecodeDateStep(d);
     return;
   }
-  const char date[6] = {line[q.year], line[q.year + 1u], line[q.month], line[q.month + 1u],
-                        line[q.day],  line[q.day + 1u]};
-  std::memcpy(d.out.call_date.chars, date, sizeof date);
+  const char* at = line->data();
+  const int32_t year = TwoDigits(at + q.year);
+  const int32_t month = TwoDigits(at + q.month);
+  const int32_t day = TwoDigits(at + q.day);
+  if ((year | month | day) < 0) {
+    DecodeDateStep(d);
+    return;
+  }
+  char* date = d.out.call_date.chars;
+  std::memcpy(date, at + q.year, 2);
+  std::memcpy(date + 2, at + q.month, 2);
+  std::memcpy(date + 4, at + q.day, 2);
   d.out.call_date.length = 6;
   d.state.record_ok = month >= 1 && month <= 12 && day >= 1 && day <= 31;
   d.Record(TALVO_ERR_CALL_DATE);
 }
 
-// The value of a trunk field of plain digits (cut to six), blanks around it
-// dropped. False when it is not printed, empty or not plain digits.
-inline bool QuickTrunkValue(std::string_view line, uint8_t column, uint8_t width, uint32_t& value) {
+// The digits of a printed trunk field as PlainTrunk leaves them: blanks
+// around dropped, cut to six, leading zeros dropped down to one digit, an
+// empty field "0". False when the field is not printed (column or width 0) or
+// holds anything but digits.
+inline bool QuickTrunkDigits(std::string_view line, uint8_t column, uint8_t width, std::string_view& digits) {
   if (column == 0 || width == 0) return false;
-  const std::string_view field = TrimBlanks(CutText(line, column, width)).substr(0, 6);
-  if (!IsShortDigitRun(field)) return false;
-  value = DigitRunValue(field);
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  const char* text = line.data();
+  std::size_t from = column - 1u;
+  std::size_t to = std::min(line.size(), from + width);
+  while (from < to && blank(text[from])) ++from;
+  while (to > from && blank(text[to - 1])) --to;
+  if (from >= to) {
+    digits = "0";
+    return true;
+  }
+  to = std::min(to, from + 6);
+  for (std::size_t i = from; i < to; ++i) {
+    if (!IsDigit(text[i])) return false;
+  }
+  while (from + 1 < to && text[from] == '0') ++from;
+  digits = std::string_view(text + from, to - from);
   return true;
 }
 
 void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
-  uint32_t value = 0;
+  std::string_view digits;
   if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kOther ||
-      !QuickTrunkValue(HeldOrEmpty(d.lines, d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
-                       value)) {
+      !QuickTrunkDigits(HeldOrEmpty(d.lines, d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
+                        digits)) {
     DecodeTrunkGroup(d);
     return;
   }
-  StoreDecimal(d.rec.TrunkGroup, value + plan.trunk_group_base_value());
+  if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kNone) {
+    StoreText(d.rec.TrunkGroup, digits);
+  } else {
+    StoreDecimal(d.rec.TrunkGroup, DigitRunValue(digits) + plan.trunk_group_base_value());
+  }
 }
 
 void QuickTrunkStep(RecordDecode& d) {
-  uint32_t value = 0;
-  if (!QuickTrunkValue(HeldOrEmpty(d.lines, d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, value)) {
+  std::string_view digits;
+  if (!QuickTrunkDigits(HeldOrEmpty(d.lines, d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, digits)) {
     DecodeTrunk(d);
     return;
   }
-  StoreDecimal(d.rec.Trunk, value);
+  StoreText(d.rec.Trunk, digits);
 }
 
 // ClassifyWithOriginating with the rows of kOriginatingRows written out as
@@ -499,6 +534,42 @@ void QuickExtensionStep(RecordDecode& d) {
   CheckExtensionRange(d, number);
 }
 
+// The pulses when the field is blank or up to six plain digits, whose
+// product with any PULSES_MULT is exact; anything else as DecodePulses.
+void QuickPulsesStep(RecordDecode& d) {
+  const std::string_view* line = d.lines.Held(d.s.pulses_line);
+  if (!d.state.record_ok || line == nullptr) {
+    DecodePulses(d);
+    return;
+  }
+  const std::string_view field = TrimBlanks(CutText(*line, d.s.pulses_column, d.s.pulses_width));
+  if (field.size() > 6 || !std::all_of(field.begin(), field.end(), kDigit)) {
+    DecodePulses(d);
+    return;
+  }
+  const int64_t pulses = field.empty() ? 0 : int64_t{DigitRunValue(field)};
+  d.rec.Pulses = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(pulses * d.s.pulses_multiplier)));
+}
+
+void QuickOriginatingStep(RecordDecode& d) {
+  const std::string_view* line = d.lines.Held(d.s.originating_extension_line);
+  if (line == nullptr) return;
+  const std::string_view org =
+      TrimBlanks(CutText(*line, d.s.originating_extension_column, d.s.originating_extension_width)).substr(0, 8);
+  if (org.find('-') != std::string_view::npos) {
+    d.org_ext.clear();
+  } else {
+    d.org_ext.assign(org);
+  }
+}
+
+void QuickDisaStep(RecordDecode& d) {
+  const std::string_view* line = d.lines.Held(d.s.disa_line);
+  if (line == nullptr) return;
+  const std::string_view marker = TrimBlanks(CutText(*line, d.s.disa_column, d.s.disa_width));
+  if (marker.size() == 1 && (marker[0] == 'Y' || marker[0] == 'y')) AddFlags(d.rec, TALVO_FLAG_CONVERTED);
+}
+
 // The steps of a normal call as a one-line plan runs them: the marker
 // tests compiled, the steps that can change nothing left out.
 CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
@@ -510,18 +581,18 @@ CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
   if (run.times) QuickTimesStep(d, plan);
   QuickRingTimeStep(d, plan);
   if (run.index) DecodeIndex(d);
-  if (run.pulses) DecodePulses(d);
+  if (run.pulses) QuickPulsesStep(d);
   QuickTrunkGroupStep(d, plan);
   QuickTrunkStep(d);
   if (run.account) QuickAccountStep(d);
   QuickExtensionStep(d);
-  if (run.originating) DecodeOriginatingExtension(d);
+  if (run.originating) QuickOriginatingStep(d);
   RequireExtension(d);
   if (run.code) DecodeCode(d);
   d.state.private_call = plan.PrivateCall(d.lines, d.out.error_code);
   const CallKind kind =
       d.s.originating_extension_column == 0 ? ClassifyWithoutOriginating(d) : QuickClassifyWithOriginating(d);
-  if (run.disa) DecodeDisa(d);
+  if (run.disa) QuickDisaStep(d);
   return kind;
 }
 

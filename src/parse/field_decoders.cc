@@ -93,7 +93,7 @@ ShortText<6> ApplyTrunkBase(std::string_view base, std::string_view trunk, bool 
 
 int32_t DecodePulsesField(std::string_view field, int32_t multiplier, bool& ok) {
   const std::string_view trimmed = TrimBlanks(field);
-  if (trimmed.empty()) return ScalePulses(multiplier, 0.0, ok);
+  if (trimmed.empty()) return 0;  // no pulses, whatever the multiplier
   if (IsShortDigitRun(trimmed)) {
     // A whole number of pulses: the product is exact in 64 bits, and exact
     // in a double below 2^53, where the rounding has nothing to round.

@@ -59,6 +59,15 @@ bool TwoCharacterPart(uint8_t column, uint8_t width, LayoutPlan::TwoCharacters& 
   return column == 0 || width == 2;
 }
 
+// The shortest line that holds every printed part.
+uint16_t LineNeeds(std::initializer_list<LayoutPlan::TwoCharacters> parts) {
+  uint16_t needs = 0;
+  for (const LayoutPlan::TwoCharacters& part : parts) {
+    if (part.printed) needs = std::max<uint16_t>(needs, static_cast<uint16_t>(part.offset + 2));
+  }
+  return needs;
+}
+
 }  // namespace
 
 LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
@@ -105,10 +114,13 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
       TwoCharacterPart(s.duration_minutes_column, s.duration_minutes_width, times.duration_minutes) && times.usable;
   times.usable =
       TwoCharacterPart(s.duration_seconds_column, s.duration_seconds_width, times.duration_seconds) && times.usable;
+  times.start_needs = LineNeeds({times.hour, times.minute, times.second});
+  times.duration_needs = LineNeeds({times.duration_hours, times.duration_minutes, times.duration_seconds});
   QuickRing& ring = plan.quick_ring_;
   ring.line = s.ring_line;
   ring.usable = TwoCharacterPart(s.ring_minutes_column, s.ring_minutes_width, ring.minutes);
   ring.usable = TwoCharacterPart(s.ring_seconds_column, s.ring_seconds_width, ring.seconds) && ring.usable;
+  ring.line_needs = LineNeeds({ring.minutes, ring.seconds});
   QuickDate& date = plan.quick_date_;
   date.line = s.date_line;
   date.usable = s.year_column != 0 && s.month_column != 0 && s.day_column != 0;
@@ -116,6 +128,7 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
     date.year = static_cast<uint16_t>(s.year_column - 1);
     date.month = static_cast<uint16_t>(s.month_column - 1);
     date.day = static_cast<uint16_t>(s.day_column - 1);
+    date.line_needs = static_cast<uint16_t>(std::max({date.year, date.month, date.day}) + 2);
   }
   Steps& st = plan.steps_;
   st.date = s.month_column != 0 || s.day_of_year_column != 0;

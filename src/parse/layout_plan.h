@@ -86,6 +86,8 @@ class LayoutPlan {
   struct QuickTimes {
     bool usable = false;
     uint8_t start_line = 1, duration_line = 1;
+    // The shortest start and duration lines that hold every printed part.
+    uint16_t start_needs = 0, duration_needs = 0;
     TwoCharacters hour, minute, second, duration_hours, duration_minutes, duration_seconds;
   };
   const QuickTimes& quick_times() const { return quick_times_; }
@@ -93,6 +95,7 @@ class LayoutPlan {
   struct QuickRing {
     bool usable = false;
     uint8_t line = 1;
+    uint16_t line_needs = 0;  // the shortest line that holds both parts
     TwoCharacters minutes, seconds;
   };
   const QuickRing& quick_ring() const { return quick_ring_; }
@@ -101,6 +104,7 @@ class LayoutPlan {
     bool usable = false;
     uint8_t line = 1;
     uint16_t year = 0, month = 0, day = 0;
+    uint16_t line_needs = 0;  // the shortest line that holds all three
   };
   const QuickDate& quick_date() const { return quick_date_; }
 

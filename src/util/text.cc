@@ -180,13 +180,6 @@ RealParse ParseReal(std::string_view text) {
 
 bool IsIntegerText(std::string_view text) { return ParseInteger(text).error_pos == 0; }
 
-bool IsAlphanumericText(std::string_view text) {
-  for (char c : text) {
-    if (!IsLetterOrDigit(c)) return false;
-  }
-  return true;
-}
-
 int32_t TextToIntDef(std::string_view text) {
   const IntegerParse r = ParseInteger(TrimBlanks(text));
   return r.error_pos == 0 ? r.value : 0;

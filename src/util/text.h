@@ -108,7 +108,15 @@ bool IsIntegerText(std::string_view text);
 
 // True iff every character is "0".."9", "A".."Z" or "a".."z". The empty text
 // is true.
-bool IsAlphanumericText(std::string_view text);
+// (Inline: every record tests its extensions.)
+inline bool IsAlphanumericText(std::string_view text) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Setting bit 5 maps "A".."Z" onto "a".."z" and no other byte onto them.
+    if (byte - unsigned{'0'} > 9 && (byte | 0x20u) - unsigned{'a'} > 25) return false;
+  }
+  return true;
+}
 
 // ParseInteger(TrimBlanks(text)) when that is an integer, else 0.
 int32_t TextToIntDef(std::string_view text);
