@@ -57,10 +57,23 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
     // the host's list again.
     std::string_view line;
     if (!lines.View(0, &line)) return TALVO_RESULT_NO_RECORD;
-    if (plan != nullptr && plan->one_line() && plan->StartsNormalRecord(line)) {
-      // What recognition decides for such a line, without its general tests.
-      parser_state_.local_call_pending = false;
-      parser_state_.duty_call_pending = false;
+    if (plan != nullptr && plan->one_line()) {
+      // What recognition decides for the line, by the compiled tests.
+      if (plan->StartsNormalRecord(line)) {
+        parser_state_.local_call_pending = false;
+        parser_state_.duty_call_pending = false;
+      } else {
+        const LayoutPlan::OtherStart start = plan->StartsOtherRecord(line, out.error_code);
+        if (start != LayoutPlan::OtherStart::kLocal && plan->local_calls()) parser_state_.local_call_pending = false;
+        if (start == LayoutPlan::OtherStart::kLocal) parser_state_.local_call_pending = true;
+        if (plan->duty_calls() && start != LayoutPlan::OtherStart::kLocal) {
+          parser_state_.duty_call_pending = start == LayoutPlan::OtherStart::kDuty;
+        }
+        if (start == LayoutPlan::OtherStart::kNone) {
+          parser_state_.record_ok = true;
+          return TALVO_RESULT_NO_RECORD;
+        }
+      }
       parser_state_.record_ok = true;
       record_buffer_.Lend(line);
       return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);

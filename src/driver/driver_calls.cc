@@ -115,7 +115,8 @@ int32_t ProcessLine(Driver& driver, int32_t index, LineList* lines, HostText* ca
     if (out.call_date_written) {
       *call_index = out.call_index;
       call_date[0] = out.call_date.length;
-      std::memcpy(call_date + 1, out.call_date.chars, out.call_date.length);
+      const std::string_view date = TextOf(out.call_date);
+      MoveSmall(reinterpret_cast<char*>(call_date) + 1, date.data(), date.size());
     }
     return result;
   } catch (...) {

@@ -481,7 +481,7 @@ CallKind QuickClassifyWithOriginating(RecordDecode& d) {
 }
 
 // The digit fields, read straight into the texts they fill.
-constexpr auto kDigit = [](char c) { return IsDigit(c); };
+constexpr KeepDigits kDigit;
 
 void QuickDialledStep(RecordDecode& d) {
   if (const std::string_view* line = d.lines.Held(d.s.number_line)) {

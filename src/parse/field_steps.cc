@@ -12,8 +12,6 @@ namespace {
 
 constexpr int32_t kCodeIndex = TALVO_ERR_INDEX;
 constexpr int32_t kCodePulses = TALVO_ERR_PULSES;
-constexpr int32_t kCodeExtension = TALVO_ERR_EXTENSION;
-constexpr int32_t kCodeExtRange = TALVO_ERR_EXT_RANGE;
 constexpr int32_t kCodeLocalNumber = TALVO_ERR_LOCAL_NUMBER;
 constexpr int32_t kCodeDutyExtension = TALVO_ERR_DUTY_EXTENSION;
 constexpr int32_t kCodeDutyCode = TALVO_ERR_DUTY_CODE;
@@ -123,16 +121,6 @@ void DecodeExtension(RecordDecode& d) {
   CheckExtensionRange(d, ParseIntField(TextOf(d.rec.Extension), unused));
 }
 
-void CheckExtensionRange(RecordDecode& d, int32_t number) {
-  if (number >= d.s.extension_range_first && number <= d.s.extension_range_last) return;
-  if (d.s.keep_foreign_extensions) {
-    d.state.foreign_extension = true;
-  } else {
-    d.state.record_ok = false;
-    d.Record(kCodeExtRange);
-  }
-}
-
 void DecodeOriginatingExtension(RecordDecode& d) {
   if (d.s.originating_extension_column == 0) return;
   auto field = d.Field(d.s.originating_extension_line, d.s.originating_extension_column, d.s.originating_extension_width);
@@ -143,15 +131,6 @@ void DecodeOriginatingExtension(RecordDecode& d) {
   } else {
     d.org_ext.assign(org);
   }
-}
-
-void RequireExtension(RecordDecode& d) {
-  if (!TextOf(d.rec.Extension).empty()) {
-    FinishExtension(d);
-  } else {
-    d.state.record_ok = false;
-  }
-  d.Record(kCodeExtension);
 }
 
 void DecodeCode(RecordDecode& d) {
@@ -168,21 +147,8 @@ void DecodeDisa(RecordDecode& d) {
   if (marker.size() == 1 && (marker[0] == 'Y' || marker[0] == 'y')) AddFlags(d.rec, TALVO_FLAG_CONVERTED);
 }
 
-void CheckExtensions(RecordDecode& d) {
-  const std::string_view ext = TextOf(d.rec.Extension);
-  const std::string_view second = TextOf(d.rec.SecondExtension);
-  d.state.record_ok = d.state.record_ok && !ext.empty() && IsAlphanumericText(ext) &&
-                     (second.empty() || IsAlphanumericText(second));
-  d.Record(kCodeExtension);
-}
-
-void FinishExtension(RecordDecode& d) {
+void AddExtensionZerosAndPrefix(RecordDecode& d) {
   // Zeros in front up to EXT_LEN, the whole cut to 8 characters.
-  if (!d.s.extension_leading_zeros && d.s.extension_prefix.empty()) {
-    // Nothing to add: the text stays, its length byte kept to eight.
-    if (d.rec.Extension.length > sizeof d.rec.Extension.chars) d.rec.Extension.length = sizeof d.rec.Extension.chars;
-    return;
-  }
   const std::string_view current = TextOf(d.rec.Extension);
   char ext[8];
   std::size_t n = 0;

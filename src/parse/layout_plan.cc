@@ -25,6 +25,10 @@ LayoutPlan::Marker CompileMarker(const CheckEntry& e) {
   return m;
 }
 
+void AddMarker(const LayoutPlan::Marker& m, LayoutPlan::FixedBytes& bytes) {
+  for (uint8_t i = 0; i < m.length; ++i) bytes.Add(static_cast<uint16_t>(m.offset + i), m.text[i]);
+}
+
 // True iff every position of the settings names line 1.
 bool AllOnLineOne(const DriverSettings& s) {
   for (const CheckEntry& e : s.markers) {
@@ -74,16 +78,33 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
   LayoutPlan plan;
   plan.one_line_ = s.line_count == 1 && AllOnLineOne(s);
   for (const CheckEntry& e : s.markers) {
-    if (Configured(e) && e.line == 1) plan.start_markers_[plan.start_marker_count_++] = CompileMarker(e);
+    if (Configured(e) && e.line == 1) AddMarker(CompileMarker(e), plan.start_bytes_);
   }
   for (const BlankEntry& e : s.blank_columns) {
-    if (e.column != 0 && e.line == 1) {
-      plan.start_blanks_[plan.start_blank_count_++] = static_cast<uint16_t>(e.column - 1);
-    }
+    if (e.column != 0 && e.line == 1) plan.start_bytes_.Add(static_cast<uint16_t>(e.column - 1), ' ');
+  }
+  plan.local_calls_ = s.local_calls;
+  for (const CheckEntry& e : s.local_markers) {
+    if (Configured(e) && e.line == 1) AddMarker(CompileMarker(e), plan.local_bytes_);
+  }
+  plan.duty_calls_ = s.duty_calls;
+  for (std::size_t i = 0; i < s.duty_markers.size(); ++i) {
+    plan.duty_configured_[i] = Configured(s.duty_markers[i]) && s.duty_markers[i].line == 1;
+    plan.duty_markers_[i] = CompileMarker(s.duty_markers[i]);
+  }
+  if (s.duty_blank_line == 1 && s.duty_blank_column != 0) {
+    plan.duty_blank_ = static_cast<uint16_t>(s.duty_blank_column - 1);
   }
   plan.incoming_calls_ = s.incoming_calls;
   for (const CheckEntry& e : s.incoming_markers) {
-    if (Configured(e)) plan.incoming_markers_[plan.incoming_marker_count_++] = CompileMarker(e);
+    if (!Configured(e)) continue;
+    const Marker m = CompileMarker(e);
+    plan.incoming_markers_[plan.incoming_marker_count_++] = m;
+    if (m.line == 1) {
+      AddMarker(m, plan.incoming_bytes_);
+    } else {
+      plan.incoming_on_line_one_ = false;
+    }
   }
   plan.private_calls_ = s.private_calls;
   for (std::size_t i = 0; i < s.private_markers.size(); ++i) {
@@ -145,15 +166,18 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
   return plan;
 }
 
-bool LayoutPlan::StartsNormalRecord(std::string_view line) const {
-  for (uint8_t i = 0; i < start_marker_count_; ++i) {
-    if (!start_markers_[i].Matches(line)) return false;
+LayoutPlan::OtherStart LayoutPlan::StartsOtherRecord(std::string_view line, int32_t& error_code) const {
+  if (local_calls_ && local_bytes_.HeldBy(line)) return OtherStart::kLocal;
+  if (!duty_calls_) return OtherStart::kNone;
+  constexpr int32_t kFirstCode = 32;  // DC_CHK1
+  bool start = true;
+  for (std::size_t i = 0; i < duty_markers_.size(); ++i) {
+    if (duty_markers_[i].line != 1) continue;
+    if (duty_configured_[i] && start) start = duty_markers_[i].Matches(line);
+    if (!start && error_code == 0) error_code = kFirstCode + static_cast<int32_t>(i);
   }
-  for (uint8_t i = 0; i < start_blank_count_; ++i) {
-    const uint16_t at = start_blanks_[i];
-    if (at >= line.size() || line[at] != ' ') return false;
-  }
-  return true;
+  if (start && duty_blank_) start = *duty_blank_ < line.size() && line[*duty_blank_] == ' ';
+  return start ? OtherStart::kDuty : OtherStart::kNone;
 }
 
 bool LayoutPlan::PrivateCall(const RecordBuffer& lines, int32_t& error_code) const {
@@ -174,6 +198,10 @@ bool LayoutPlan::PrivateCall(const RecordBuffer& lines, int32_t& error_code) con
 
 bool LayoutPlan::IncomingCall(const RecordBuffer& lines) const {
   if (!incoming_calls_) return false;
+  if (incoming_on_line_one_) {
+    const std::string_view* line = lines.Held(1);
+    return line == nullptr || incoming_bytes_.HeldBy(*line);
+  }
   for (uint8_t i = 0; i < incoming_marker_count_; ++i) {
     const Marker& m = incoming_markers_[i];
     const std::string_view* line = lines.Held(m.line);

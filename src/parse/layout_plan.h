@@ -15,8 +15,10 @@
 #ifndef TALVO_PARSE_LAYOUT_PLAN_H_
 #define TALVO_PARSE_LAYOUT_PLAN_H_
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "config/driver_settings.h"
@@ -42,6 +44,29 @@ class LayoutPlan {
     }
   };
 
+  // Bytes that must stand at fixed offsets of one line: the markers' texts
+  // and the blank columns, tested with one length check.
+  struct FixedBytes {
+    struct Byte {
+      uint16_t offset = 0;
+      char value = 0;
+    };
+    std::array<Byte, 66> bytes{};  // six markers of ten characters and six blanks
+    uint8_t count = 0;
+    uint16_t needs = 0;  // the shortest line that holds them all
+    void Add(uint16_t offset, char value) {
+      bytes[count++] = Byte{offset, value};
+      needs = std::max<uint16_t>(needs, static_cast<uint16_t>(offset + 1));
+    }
+    bool HeldBy(std::string_view line) const {
+      if (line.size() < needs) return false;
+      for (uint8_t i = 0; i < count; ++i) {
+        if (line[bytes[i].offset] != bytes[i].value) return false;
+      }
+      return true;
+    }
+  };
+
   static LayoutPlan Compile(const DriverSettings& s);
 
   // True iff every position of the settings names line 1.
@@ -49,7 +74,16 @@ class LayoutPlan {
 
   // For a one-line layout: true iff `line` starts a normal record, every
   // configured marker matching and every blank column holding a blank.
-  bool StartsNormalRecord(std::string_view line) const;
+  bool StartsNormalRecord(std::string_view line) const { return start_bytes_.HeldBy(line); }
+
+  // For a one-line layout, what a line that starts no normal record starts
+  // as recognition decides it: a local call (LOCAL_CALLS and its markers),
+  // else a duty call (DUTY_CALL, its markers recording 31 + n as they fail,
+  // and its blank column), else nothing.
+  enum class OtherStart : uint8_t { kNone, kLocal, kDuty };
+  OtherStart StartsOtherRecord(std::string_view line, int32_t& error_code) const;
+  bool local_calls() const { return local_calls_; }
+  bool duty_calls() const { return duty_calls_; }
 
   // The incoming-call test: IN_CALLS, then every configured marker whose
   // line is buffered.
@@ -117,11 +151,16 @@ class LayoutPlan {
 
  private:
   bool one_line_ = false;
-  std::array<Marker, 6> start_markers_{};
-  uint8_t start_marker_count_ = 0;
-  std::array<uint16_t, 6> start_blanks_{};  // 0-based offsets
-  uint8_t start_blank_count_ = 0;
+  FixedBytes start_bytes_;  // line 1's markers and blank columns
+  bool local_calls_ = false;
+  FixedBytes local_bytes_;  // the local markers of line 1
+  bool duty_calls_ = false;
+  std::array<Marker, 4> duty_markers_{};  // each entry; those of other lines test nothing
+  std::array<bool, 4> duty_configured_{};
+  std::optional<uint16_t> duty_blank_;  // the blank column on line 1, 0-based
   bool incoming_calls_ = false;
+  bool incoming_on_line_one_ = true;  // every configured marker on line 1
+  FixedBytes incoming_bytes_;         // then these are the markers
   std::array<Marker, 4> incoming_markers_{};
   uint8_t incoming_marker_count_ = 0;
   bool private_calls_ = false;
