@@ -79,6 +79,13 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
       return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
     }
     record_buffer_.LendFirst(line);
+    if (plan != nullptr && plan->recognition_compiled()) {
+      return ProcessPlanned(*settings, *plan, lines, 1, line, out);
+    }
+  } else if (plan != nullptr && plan->recognition_compiled()) {
+    std::string_view newest;
+    if (!lines.View(n - 1, &newest)) return TALVO_RESULT_NO_RECORD;
+    return ProcessPlanned(*settings, *plan, lines, n, newest, out);
   }
   const Recognition r = Recognize(*settings, lines, n, record_buffer_, parser_state_, out.error_code);
   switch (r.outcome) {
@@ -91,6 +98,25 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
   }
   if (!record_buffer_.Load(lines, r.record_lines)) return TALVO_RESULT_NO_RECORD;
   return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
+}
+
+int32_t Driver::ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan, RecordLines& lines,
+                               int32_t n, std::string_view newest, LineOutputs& out) {
+  const Recognition r = RecognizePlanned(plan, lines, n, newest, parser_state_, out.error_code);
+  switch (r.outcome) {
+    case Recognition::kIncomplete:
+      return TALVO_RESULT_INCOMPLETE;
+    case Recognition::kNoRecord:
+      return TALVO_RESULT_NO_RECORD;
+    case Recognition::kComplete:
+      break;
+  }
+  if (n == 1 && r.record_lines == 1) {
+    record_buffer_.Lend(newest);  // nothing has called on the list since it was read
+  } else if (!record_buffer_.LoadLendingLast(lines, r.record_lines)) {
+    return TALVO_RESULT_NO_RECORD;
+  }
+  return AssembleRecord(settings, &plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
 }
 
 }  // namespace talvo

@@ -96,6 +96,10 @@ class Driver {
   Env& env_;
   // Compiles the plan of `handle` from its settings.
   void CompilePlan(int32_t handle);
+  // ProcessLine by the plan's compiled recognition; `newest` is the host's
+  // text of the newest of the `n` lines.
+  int32_t ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan, RecordLines& lines, int32_t n,
+                         std::string_view newest, LineOutputs& out);
 
   HandleTable handles_;
   // The compiled plan of each taken handle, by handle - 1.

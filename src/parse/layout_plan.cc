@@ -29,6 +29,22 @@ void AddMarker(const LayoutPlan::Marker& m, LayoutPlan::FixedBytes& bytes) {
   for (uint8_t i = 0; i < m.length; ++i) bytes.Add(static_cast<uint16_t>(m.offset + i), m.text[i]);
 }
 
+bool OnLine(uint8_t line) { return line >= 1 && line <= 6; }
+
+void AddTest(const LayoutPlan::Marker& m, int32_t code, LayoutPlan::CodedTests& tests) {
+  tests.tests[tests.count++] = LayoutPlan::CodedTests::Test{m, code};
+}
+
+// A blank column as a marker of one blank.
+LayoutPlan::Marker BlankMarker(uint8_t line, uint8_t column) {
+  LayoutPlan::Marker m;
+  m.line = line;
+  m.offset = static_cast<uint16_t>(column - 1);
+  m.length = 1;
+  m.text[0] = ' ';
+  return m;
+}
+
 // True iff every position of the settings names line 1.
 bool AllOnLineOne(const DriverSettings& s) {
   for (const CheckEntry& e : s.markers) {
@@ -77,23 +93,51 @@ uint16_t LineNeeds(std::initializer_list<LayoutPlan::TwoCharacters> parts) {
 LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
   LayoutPlan plan;
   plan.one_line_ = s.line_count == 1 && AllOnLineOne(s);
+  plan.line_count_ = s.line_count;
   for (const CheckEntry& e : s.markers) {
     if (Configured(e) && e.line == 1) AddMarker(CompileMarker(e), plan.start_bytes_);
   }
   for (const BlankEntry& e : s.blank_columns) {
     if (e.column != 0 && e.line == 1) plan.start_bytes_.Add(static_cast<uint16_t>(e.column - 1), ' ');
   }
+  const auto check_lines = [&plan](const auto& entries) {
+    for (const CheckEntry& e : entries) {
+      if (Configured(e) && !OnLine(e.line)) plan.recognition_compiled_ = false;
+    }
+  };
+  check_lines(s.markers);
+  check_lines(s.local_markers);
+  check_lines(s.duty_markers);
+  for (const BlankEntry& e : s.blank_columns) {
+    if (e.column != 0 && !OnLine(e.line)) plan.recognition_compiled_ = false;
+  }
+  // Codes of recognition: CHKn 100 + n, SPCn 110 + n, DC_CHKn 31 + n.
+  for (std::size_t i = 0; i < s.markers.size(); ++i) {
+    const CheckEntry& e = s.markers[i];
+    if (Configured(e) && OnLine(e.line)) {
+      AddTest(CompileMarker(e), 101 + static_cast<int32_t>(i), plan.normal_tests_[e.line - 1u]);
+    }
+  }
+  for (std::size_t i = 0; i < s.blank_columns.size(); ++i) {
+    const BlankEntry& e = s.blank_columns[i];
+    if (e.column != 0 && OnLine(e.line)) {
+      AddTest(BlankMarker(e.line, e.column), 111 + static_cast<int32_t>(i), plan.normal_tests_[e.line - 1u]);
+    }
+  }
   plan.local_calls_ = s.local_calls;
   for (const CheckEntry& e : s.local_markers) {
-    if (Configured(e) && e.line == 1) AddMarker(CompileMarker(e), plan.local_bytes_);
+    if (Configured(e) && OnLine(e.line)) AddMarker(CompileMarker(e), plan.local_bytes_[e.line - 1u]);
   }
   plan.duty_calls_ = s.duty_calls;
   for (std::size_t i = 0; i < s.duty_markers.size(); ++i) {
-    plan.duty_configured_[i] = Configured(s.duty_markers[i]) && s.duty_markers[i].line == 1;
-    plan.duty_markers_[i] = CompileMarker(s.duty_markers[i]);
+    const CheckEntry& e = s.duty_markers[i];
+    if (Configured(e) && OnLine(e.line)) {
+      AddTest(CompileMarker(e), 32 + static_cast<int32_t>(i), plan.duty_tests_[e.line - 1u]);
+    }
   }
-  if (s.duty_blank_line == 1 && s.duty_blank_column != 0) {
-    plan.duty_blank_ = static_cast<uint16_t>(s.duty_blank_column - 1);
+  if (s.duty_blank_column != 0) {
+    plan.duty_blank_line_ = s.duty_blank_line;
+    plan.duty_blank_offset_ = static_cast<uint16_t>(s.duty_blank_column - 1);
   }
   plan.incoming_calls_ = s.incoming_calls;
   for (const CheckEntry& e : s.incoming_markers) {
@@ -167,17 +211,9 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
 }
 
 LayoutPlan::OtherStart LayoutPlan::StartsOtherRecord(std::string_view line, int32_t& error_code) const {
-  if (local_calls_ && local_bytes_.HeldBy(line)) return OtherStart::kLocal;
-  if (!duty_calls_) return OtherStart::kNone;
-  constexpr int32_t kFirstCode = 32;  // DC_CHK1
-  bool start = true;
-  for (std::size_t i = 0; i < duty_markers_.size(); ++i) {
-    if (duty_markers_[i].line != 1) continue;
-    if (duty_configured_[i] && start) start = duty_markers_[i].Matches(line);
-    if (!start && error_code == 0) error_code = kFirstCode + static_cast<int32_t>(i);
-  }
-  if (start && duty_blank_) start = *duty_blank_ < line.size() && line[*duty_blank_] == ' ';
-  return start ? OtherStart::kDuty : OtherStart::kNone;
+  if (local_calls_ && StartsLocalRecord(line)) return OtherStart::kLocal;
+  if (duty_calls_ && StartsDutyRecord(line, line, error_code)) return OtherStart::kDuty;
+  return OtherStart::kNone;
 }
 
 bool LayoutPlan::PrivateCall(const RecordBuffer& lines, int32_t& error_code) const {

@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "config/driver_settings.h"
@@ -67,6 +66,26 @@ class LayoutPlan {
     }
   };
 
+  // Marker tests that record a code: the first that fails records its code
+  // (when no code is recorded yet; 0 records nothing) and ends the test.
+  struct CodedTests {
+    struct Test {
+      Marker marker;
+      int32_t code = 0;
+    };
+    std::array<Test, 12> tests{};  // six markers and six blank columns
+    uint8_t count = 0;
+    bool Pass(std::string_view line, int32_t& error_code) const {
+      for (uint8_t i = 0; i < count; ++i) {
+        if (!tests[i].marker.Matches(line)) {
+          if (error_code == 0) error_code = tests[i].code;
+          return false;
+        }
+      }
+      return true;
+    }
+  };
+
   static LayoutPlan Compile(const DriverSettings& s);
 
   // True iff every position of the settings names line 1.
@@ -82,6 +101,38 @@ class LayoutPlan {
   // and its blank column), else nothing.
   enum class OtherStart : uint8_t { kNone, kLocal, kDuty };
   OtherStart StartsOtherRecord(std::string_view line, int32_t& error_code) const;
+
+  // False when a marker names a line beyond 6: recognition then tests the
+  // settings themselves.
+  bool recognition_compiled() const { return recognition_compiled_; }
+
+  // The tests of recognition, compiled; each as recognition makes it, codes
+  // included. Line `n` of a record is 1-based; past line 6 nothing is tested.
+  // A local call starts by the local markers of line 1 on the record's first line.
+  bool StartsLocalRecord(std::string_view first) const { return local_bytes_[0].HeldBy(first); }
+  // A duty call starts by the duty markers of line 1 on the first line and the
+  // blank column of line 1 on the newest.
+  bool StartsDutyRecord(std::string_view first, std::string_view newest, int32_t& error_code) const {
+    return StartsDutyMarkers(first, error_code) && DutyBlankHeld(newest, 1);
+  }
+  bool StartsDutyMarkers(std::string_view first, int32_t& error_code) const {
+    return duty_tests_[0].Pass(first, error_code);
+  }
+  // The duty blank column, when it is on line `n`, holds a blank.
+  bool DutyBlankHeld(std::string_view line, int32_t n) const {
+    return duty_blank_line_ != n || (duty_blank_offset_ < line.size() && line[duty_blank_offset_] == ' ');
+  }
+  uint8_t line_count() const { return line_count_; }
+  // Line `n` (2 or more) continues a normal, a local or a duty call.
+  bool ContinuesNormalRecord(std::string_view newest, int32_t n, int32_t& error_code) const {
+    return n > 6 || normal_tests_[static_cast<std::size_t>(n - 1)].Pass(newest, error_code);
+  }
+  bool ContinuesLocalRecord(std::string_view newest, int32_t n) const {
+    return n > 6 || local_bytes_[static_cast<std::size_t>(n - 1)].HeldBy(newest);
+  }
+  bool ContinuesDutyRecord(std::string_view newest, int32_t n, int32_t& error_code) const {
+    return n > 6 || (duty_tests_[static_cast<std::size_t>(n - 1)].Pass(newest, error_code) && DutyBlankHeld(newest, n));
+  }
   bool local_calls() const { return local_calls_; }
   bool duty_calls() const { return duty_calls_; }
 
@@ -152,12 +203,15 @@ class LayoutPlan {
  private:
   bool one_line_ = false;
   FixedBytes start_bytes_;  // line 1's markers and blank columns
+  uint8_t line_count_ = 1;
+  bool recognition_compiled_ = true;
+  std::array<CodedTests, 6> normal_tests_{};  // by line; line 1's are start_bytes_
   bool local_calls_ = false;
-  FixedBytes local_bytes_;  // the local markers of line 1
+  std::array<FixedBytes, 6> local_bytes_{};  // the local markers, by line
   bool duty_calls_ = false;
-  std::array<Marker, 4> duty_markers_{};  // each entry; those of other lines test nothing
-  std::array<bool, 4> duty_configured_{};
-  std::optional<uint16_t> duty_blank_;  // the blank column on line 1, 0-based
+  std::array<CodedTests, 6> duty_tests_{};  // the duty markers, by line
+  int32_t duty_blank_line_ = 0;             // 0: no blank column
+  uint16_t duty_blank_offset_ = 0;
   bool incoming_calls_ = false;
   bool incoming_on_line_one_ = true;  // every configured marker on line 1
   FixedBytes incoming_bytes_;         // then these are the markers

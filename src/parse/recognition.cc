@@ -137,4 +137,67 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, Re
   return {};
 }
 
+Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
+                             ParserState& state, int32_t& error_code) {
+  if (plan.StartsNormalRecord(newest)) {
+    state.local_call_pending = false;
+    state.duty_call_pending = false;
+    state.record_ok = true;
+    if (n == 1) return plan.line_count() > 1 ? Recognition{Recognition::kIncomplete, 0} : Recognition{Recognition::kComplete, 1};
+    lines.CarryOver(newest);
+    if (!lines.Delete(n - 1)) return {};
+    return {Recognition::kComplete, n - 1};
+  }
+  // Everything that is tested on the newest line is tested now, while the
+  // host's text of it is valid: reading the first line ends that. The tests
+  // of a local or duty start, when they fail, leave these pending flags.
+  const bool local_after = plan.local_calls() ? false : state.local_call_pending;
+  const bool duty_after = plan.duty_calls() ? false : state.duty_call_pending;
+  const bool duty_blank_held = plan.DutyBlankHeld(newest, 1);
+  bool continues = false;
+  int32_t continue_code = 0;
+  if (n > 1) {
+    if (local_after) {
+      continues = plan.ContinuesLocalRecord(newest, n);
+    } else if (duty_after) {
+      continues = plan.ContinuesDutyRecord(newest, n, continue_code);
+    } else {
+      continues = plan.ContinuesNormalRecord(newest, n, continue_code);
+    }
+  }
+  std::string_view first = newest;
+  if (n > 1 && (plan.local_calls() || plan.duty_calls()) && !lines.View(0, &first)) return {};
+
+  bool start = false;
+  if (plan.local_calls()) {
+    start = plan.StartsLocalRecord(first);
+    state.local_call_pending = start;
+  }
+  if (!start && plan.duty_calls()) {
+    start = plan.StartsDutyMarkers(first, error_code) && duty_blank_held;
+    state.duty_call_pending = start;
+  }
+  state.record_ok = true;
+  if (start) {
+    if (n == 1) return plan.line_count() > 1 ? Recognition{Recognition::kIncomplete, 0} : Recognition{Recognition::kComplete, 1};
+    std::string_view again;
+    if (!lines.View(n - 1, &again)) return {};
+    lines.CarryOver(again);
+    if (!lines.Delete(n - 1)) return {};
+    return {Recognition::kComplete, n - 1};
+  }
+  if (n == 1) return {};
+  if (local_after) {
+    state.local_call_pending = continues;
+  } else if (duty_after) {
+    state.duty_call_pending = continues;
+  }
+  if (!continues) {
+    if (error_code == 0) error_code = continue_code;
+    return {};
+  }
+  if (n < plan.line_count()) return {Recognition::kIncomplete, 0};
+  return {Recognition::kComplete, n};
+}
+
 }  // namespace talvo

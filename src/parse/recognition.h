@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config/driver_settings.h"
+#include "parse/layout_plan.h"
 #include "parse/parser_state.h"
 #include "parse/record_buffer.h"
 #include "parse/record_lines.h"
@@ -32,6 +33,13 @@ struct Recognition {
 // loading the record then finds them copied.
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, RecordBuffer& buffer,
                       ParserState& state, int32_t& error_code);
+
+// Recognize by a plan's compiled tests, with the same outcome, state and
+// codes. `newest` is the host's text of line n - 1 (0-based), valid until the
+// next call on the list; nothing is copied. REQUIRES:
+// plan.recognition_compiled(), n >= 1.
+Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
+                             ParserState& state, int32_t& error_code);
 
 }  // namespace talvo
 

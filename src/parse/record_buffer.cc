@@ -35,6 +35,29 @@ bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
   return true;
 }
 
+bool RecordBuffer::LoadLendingLast(RecordLines& lines, int32_t count) {
+  fetched_ = 0;
+  const int32_t n = std::clamp(count, 0, kMaxLines);
+  for (int32_t i = 0; i + 1 < n; ++i) {
+    if (Fetch(lines, i) == nullptr) {
+      fetched_ = 0;
+      count_ = 0;
+      total_ = 0;
+      return false;
+    }
+  }
+  if (n > 0 && !lines.View(n - 1, &views_[static_cast<std::size_t>(n - 1)])) {
+    fetched_ = 0;
+    count_ = 0;
+    total_ = 0;
+    return false;
+  }
+  fetched_ = 0;
+  count_ = n;
+  total_ = std::max(count, 0);
+  return true;
+}
+
 void RecordBuffer::Assign(std::initializer_list<std::string_view> lines) {
   fetched_ = 0;
   count_ = 0;

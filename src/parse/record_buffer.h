@@ -43,6 +43,11 @@ class RecordBuffer {
   // holds no line.
   bool Load(RecordLines& lines, int32_t count);
 
+  // As Load, with nothing fetched before: the lines before the last are
+  // copied, the last is lent from the host, whose text stays valid while the
+  // caller makes no other call on the list.
+  bool LoadLendingLast(RecordLines& lines, int32_t count);
+
   // Fills the buffer directly (tests, tools).
   void Assign(std::initializer_list<std::string_view> lines);
   // Holds `line` as the record's only line without copying it. The caller
