@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <optional>
 #include <cstring>
 #include <string>
@@ -276,6 +277,30 @@ inline int32_t PartValue(std::string_view line, const LayoutPlan::TwoCharacters&
   return part.printed ? TwoDigitsOrBlanks(line.data() + part.offset) : 0;
 }
 
+// Three parts of two digits at at[0..1], at[3..4] and at[6..7] (HH?MM?SS),
+// read eight bytes at once. False when any of the six is not a digit.
+inline bool ReadClock(const char* at, int32_t& first, int32_t& second, int32_t& third) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  constexpr uint64_t kDigitBytes = 0xFFFF00FFFF00FFFFu;  // bytes 0, 1, 3, 4, 6 and 7
+  constexpr uint64_t kHigh = 0x8080008080008080u;
+  constexpr uint64_t kZeros = 0x3030003030003030u;
+  const uint64_t digits = word & kDigitBytes;
+  if ((digits & kHigh) != 0) return false;
+  // Per byte, with no carry or borrow between bytes: the top bit of
+  // (b | 0x80) - 0x30 is set for b >= '0', that of b + 0x46 for b > '9'.
+  if ((((digits | kHigh) - kZeros) & kHigh) != kHigh || ((digits + 0x4646004646004646u) & kHigh) != 0) return false;
+  const uint64_t values = digits - kZeros;
+  const auto pair = [values](unsigned byte) {
+    return static_cast<int32_t>((values >> (8 * byte) & 0xFF) * 10 + (values >> (8 * byte + 8) & 0xFF));
+  };
+  first = pair(0);
+  second = pair(3);
+  third = pair(6);
+  return true;
+}
+
 // Start time and duration of a report that prints both, neither with AM/PM
 // nor dated by its end.
 void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
@@ -286,12 +311,17 @@ void QuickTimesStep(RecordDecode& d, const LayoutPlan& plan) {
     DecodeTimesStep(d);
     return;
   }
-  const int32_t hour = PartValue(*start, t.hour);
-  const int32_t minute = PartValue(*start, t.minute);
-  const int32_t second = PartValue(*start, t.second);
-  const int32_t hours = PartValue(*length, t.duration_hours);
-  const int32_t minutes = PartValue(*length, t.duration_minutes);
-  const int32_t seconds = PartValue(*length, t.duration_seconds);
+  int32_t hour = 0, minute = 0, second = 0, hours = 0, minutes = 0, seconds = 0;
+  if (!t.start_clock || !ReadClock(start->data() + t.hour.offset, hour, minute, second)) {
+    hour = PartValue(*start, t.hour);
+    minute = PartValue(*start, t.minute);
+    second = PartValue(*start, t.second);
+  }
+  if (!t.duration_clock || !ReadClock(length->data() + t.duration_hours.offset, hours, minutes, seconds)) {
+    hours = PartValue(*length, t.duration_hours);
+    minutes = PartValue(*length, t.duration_minutes);
+    seconds = PartValue(*length, t.duration_seconds);
+  }
   if ((hour | minute | second | hours | minutes | seconds) < 0 || hour >= 24 || minute >= 60) {
     DecodeTimesStep(d);
     return;

@@ -79,6 +79,12 @@ bool TwoCharacterPart(uint8_t column, uint8_t width, LayoutPlan::TwoCharacters& 
   return column == 0 || width == 2;
 }
 
+// Three parts printed as HH?MM?SS.
+bool IsClock(const LayoutPlan::TwoCharacters& h, const LayoutPlan::TwoCharacters& m,
+             const LayoutPlan::TwoCharacters& s) {
+  return h.printed && m.printed && s.printed && m.offset == h.offset + 3 && s.offset == h.offset + 6;
+}
+
 // The shortest line that holds every printed part.
 uint16_t LineNeeds(std::initializer_list<LayoutPlan::TwoCharacters> parts) {
   uint16_t needs = 0;
@@ -179,6 +185,8 @@ LayoutPlan LayoutPlan::Compile(const DriverSettings& s) {
       TwoCharacterPart(s.duration_minutes_column, s.duration_minutes_width, times.duration_minutes) && times.usable;
   times.usable =
       TwoCharacterPart(s.duration_seconds_column, s.duration_seconds_width, times.duration_seconds) && times.usable;
+  times.start_clock = IsClock(times.hour, times.minute, times.second);
+  times.duration_clock = IsClock(times.duration_hours, times.duration_minutes, times.duration_seconds);
   times.start_needs = LineNeeds({times.hour, times.minute, times.second});
   times.duration_needs = LineNeeds({times.duration_hours, times.duration_minutes, times.duration_seconds});
   QuickRing& ring = plan.quick_ring_;

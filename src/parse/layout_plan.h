@@ -173,6 +173,8 @@ class LayoutPlan {
     uint8_t start_line = 1, duration_line = 1;
     // The shortest start and duration lines that hold every printed part.
     uint16_t start_needs = 0, duration_needs = 0;
+    // All three parts printed as HH?MM?SS: read in one go.
+    bool start_clock = false, duration_clock = false;
     TwoCharacters hour, minute, second, duration_hours, duration_minutes, duration_seconds;
   };
   const QuickTimes& quick_times() const { return quick_times_; }
