@@ -493,6 +493,10 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
       if (state) state->Save();
       err.FlushLive();
     });
+    // The lines of a call in progress are copied only when the reader's
+    // buffer moves, not after every line.
+    reader.set_before_move([&session] { session.KeepLentLines(); });
+    session.set_caller_keeps_lines(true);
     sink.set_input(names[i]);
     BinarySniffer sniffer;
     const auto warn_binary = [&](const std::string& why) {
@@ -518,6 +522,7 @@ bool DecodeInputs(const DecodeOptions& options, const std::vector<std::string>& 
     // The lines of a call not yet complete are read again by the next run.
     if (state && !read_failed) state->Save();
     session.EndOfInput(sink);
+    session.set_caller_keeps_lines(false);
   }
   return !read_failed;
 }

@@ -152,8 +152,9 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
                                         &record_count_, &call_index, &error_code);
   if (sink.wants_lines()) sink.OnLine({line_number, result, error_code, !deleted_.empty() && !carry_text_.empty()});
   if (result == TALVO_RESULT_INCOMPLETE) {
-    // The lines wait for the next call, after the caller's buffer has moved on.
-    KeepLentLines();
+    // The lines wait for the next call, after the caller's buffer may have
+    // moved on.
+    if (!caller_keeps_lines_) KeepLentLines();
     return;
   }
 

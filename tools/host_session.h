@@ -120,6 +120,13 @@ class HostSession {
   // complete (result 4).
   void Feed(std::string_view line, uint64_t line_number, HostSink& sink);
 
+  // The caller keeps every line it feeds valid until it calls KeepLentLines
+  // (before its buffer moves on) or the input ends: the lines of a call not
+  // yet complete are then no longer copied after each line.
+  void set_caller_keeps_lines(bool keeps) { caller_keeps_lines_ = keeps; }
+  // Copies every lent line of the list into its own storage.
+  void KeepLentLines();
+
   // The current input has ended: reports the lines still buffered and starts
   // the next input with an empty list.
   void EndOfInput(HostSink& sink);
@@ -156,8 +163,6 @@ class HostSession {
   void Append(std::string_view text, uint64_t number);
   // One more slot, for a list longer than any before (kept out of line).
   [[gnu::noinline]] void AddSlot();
-  // Copies every lent line of the list into its own storage.
-  void KeepLentLines();
   // The list's texts, oldest first, as a rejected stretch reports them.
   std::span<const std::string> ListTexts();
   LineSpan ListSpan() const;
@@ -166,6 +171,7 @@ class HostSession {
   int32_t handle_ = 0;
   int32_t index_base_ = 0;
   bool started_ = false;
+  bool caller_keeps_lines_ = false;
   bool new_record_ = true;
 
   ListBase list_;

@@ -101,6 +101,7 @@ void LineReader::Tell(const std::string& what) {
 }
 
 void LineReader::EndPartialLine() {
+  if (before_move_) before_move_();
   if (begin_ < end_) {
     if (end_ == buf_.size()) buf_.resize(buf_.size() + 1);
     buf_[end_++] = '\n';
@@ -193,6 +194,7 @@ bool LineReader::Next(std::string_view* line) {
 }
 
 bool LineReader::Fill() {
+  if (before_move_) before_move_();
   if (begin_ > 0) {
     std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
     end_ -= begin_;

@@ -51,6 +51,9 @@ class LineReader {
   // `hook` is called before every read of the input and every pause while
   // following: where the reader may wait, output held back is written out.
   void set_before_wait(std::function<void()> hook) { before_wait_ = std::move(hook); }
+  // Runs `hook` before the reader moves or overwrites the text of lines it
+  // has returned: until then every line returned stays valid.
+  void set_before_move(std::function<void()> hook) { before_move_ = std::move(hook); }
 
   // 1-based number of the line Next() returned last.
   uint64_t line_number() const { return line_number_; }
@@ -101,6 +104,7 @@ class LineReader {
   std::string name_;
   FollowOptions follow_;
   std::function<void()> before_wait_;
+  std::function<void()> before_move_;
   std::vector<char> buf_;
   std::size_t begin_ = 0;  // first byte not yet returned
   std::size_t scan_ = 0;   // bytes begin_..scan_ hold no line end

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,9 +43,11 @@ struct Pipe {
 // Calls `take` with every line of `bytes` as the reader returns it, and its
 // number.
 template <typename F>
-void ReadLines(const std::string& bytes, std::size_t slice, F&& take) {
+void ReadLines(const std::string& bytes, std::size_t slice, F&& take,
+               const std::function<void(LineReader&)>& setup = {}) {
   Pipe p;
   LineReader reader(p.fds[0], "pipe");
+  if (setup) setup(reader);
   // Written in slices by another thread, each once the reader has taken the
   // one before, so that every read gets one slice and line ends fall across
   // reads.
@@ -250,8 +253,16 @@ TEST(LineReader, LinesHeldForAnIncompleteCallOutliveTheReadBuffer) {
   const std::string got = decode([&](HostSession& session, HostSink& sink) {
     ReadLines(report, 7, [&](std::string_view line, uint64_t number) { session.Feed(line, number, sink); });
   });
+  // The lines are copied only when the reader is about to move its buffer.
+  const std::string kept = decode([&](HostSession& session, HostSink& sink) {
+    session.set_caller_keeps_lines(true);
+    ReadLines(
+        report, 7, [&](std::string_view line, uint64_t number) { session.Feed(line, number, sink); },
+        [&](LineReader& reader) { reader.set_before_move([&session] { session.KeepLentLines(); }); });
+  });
   EXPECT_NE(want.find(" record "), std::string::npos) << want;
   EXPECT_EQ(got, want);
+  EXPECT_EQ(kept, want);
 }
 
 TEST(LineReader, AReadErrorNamesTheInput) {

@@ -22,6 +22,7 @@ LayoutPlan::Marker CompileMarker(const CheckEntry& e) {
   m.offset = static_cast<uint16_t>(e.column - 1);
   m.length = static_cast<uint8_t>(text.size());
   std::memcpy(m.text.data(), text.data(), text.size());
+  m.Seal();
   return m;
 }
 
@@ -42,6 +43,7 @@ LayoutPlan::Marker BlankMarker(uint8_t line, uint8_t column) {
   m.offset = static_cast<uint16_t>(column - 1);
   m.length = 1;
   m.text[0] = ' ';
+  m.Seal();
   return m;
 }
 
