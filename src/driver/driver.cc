@@ -5,6 +5,14 @@
 #include "parse/recognition.h"
 
 namespace talvo {
+namespace {
+
+// DrvProcessLine's result when recognition completes no record.
+int32_t ResultWithoutRecord(Recognition::Outcome outcome) {
+  return outcome == Recognition::kIncomplete ? TALVO_RESULT_INCOMPLETE : TALVO_RESULT_NO_RECORD;
+}
+
+}  // namespace
 
 int32_t Driver::AcquireHandle() {
   const int32_t handle = handles_.Acquire();
@@ -88,14 +96,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
     return ProcessPlanned(*settings, *plan, lines, n, newest, out);
   }
   const Recognition r = Recognize(*settings, lines, n, record_buffer_, parser_state_, out.error_code);
-  switch (r.outcome) {
-    case Recognition::kIncomplete:
-      return TALVO_RESULT_INCOMPLETE;
-    case Recognition::kNoRecord:
-      return TALVO_RESULT_NO_RECORD;
-    case Recognition::kComplete:
-      break;
-  }
+  if (r.outcome != Recognition::kComplete) return ResultWithoutRecord(r.outcome);
   if (!record_buffer_.Load(lines, r.record_lines)) return TALVO_RESULT_NO_RECORD;
   return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
 }
@@ -103,14 +104,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
 int32_t Driver::ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan, RecordLines& lines,
                                int32_t n, std::string_view newest, LineOutputs& out) {
   const Recognition r = RecognizePlanned(plan, lines, n, newest, parser_state_, out.error_code);
-  switch (r.outcome) {
-    case Recognition::kIncomplete:
-      return TALVO_RESULT_INCOMPLETE;
-    case Recognition::kNoRecord:
-      return TALVO_RESULT_NO_RECORD;
-    case Recognition::kComplete:
-      break;
-  }
+  if (r.outcome != Recognition::kComplete) return ResultWithoutRecord(r.outcome);
   if (n == 1 && r.record_lines == 1) {
     record_buffer_.Lend(newest);  // nothing has called on the list since it was read
   } else if (!record_buffer_.LoadLendingLast(lines, r.record_lines)) {

@@ -19,40 +19,23 @@ const std::string_view* RecordBuffer::Fetch(RecordLines& lines, int32_t i) {
   return &views_[k];
 }
 
-bool RecordBuffer::Load(RecordLines& lines, int32_t count) {
-  count_ = 0;
-  total_ = 0;
-  const int32_t n = std::clamp(count, 0, kMaxLines);
-  for (int32_t i = 0; i < n; ++i) {
-    if (Fetch(lines, i) == nullptr) {
-      fetched_ = 0;
-      return false;
-    }
-  }
-  fetched_ = 0;
-  count_ = n;
-  total_ = std::max(count, 0);
-  return true;
-}
+bool RecordBuffer::Load(RecordLines& lines, int32_t count) { return LoadLines(lines, count, false); }
 
 bool RecordBuffer::LoadLendingLast(RecordLines& lines, int32_t count) {
   fetched_ = 0;
+  return LoadLines(lines, count, true);
+}
+
+bool RecordBuffer::LoadLines(RecordLines& lines, int32_t count, bool lend_last) {
+  count_ = 0;
+  total_ = 0;
   const int32_t n = std::clamp(count, 0, kMaxLines);
-  for (int32_t i = 0; i + 1 < n; ++i) {
-    if (Fetch(lines, i) == nullptr) {
-      fetched_ = 0;
-      count_ = 0;
-      total_ = 0;
-      return false;
-    }
-  }
-  if (n > 0 && !lines.View(n - 1, &views_[static_cast<std::size_t>(n - 1)])) {
-    fetched_ = 0;
-    count_ = 0;
-    total_ = 0;
-    return false;
-  }
+  const int32_t copied = lend_last && n > 0 ? n - 1 : n;
+  bool ok = true;
+  for (int32_t i = 0; i < copied && ok; ++i) ok = Fetch(lines, i) != nullptr;
+  if (ok && copied < n) ok = lines.View(n - 1, &views_[static_cast<std::size_t>(n - 1)]);
   fetched_ = 0;
+  if (!ok) return false;
   count_ = n;
   total_ = std::max(count, 0);
   return true;

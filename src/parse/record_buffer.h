@@ -78,6 +78,8 @@ class RecordBuffer {
   int32_t count() const { return total_; }
 
  private:
+  bool LoadLines(RecordLines& lines, int32_t count, bool lend_last);
+
   std::array<std::string, kMaxLines> lines_{};      // keep their capacity from call to call
   std::array<std::string_view, kMaxLines> views_{};  // the held lines: copies, or one lent line
   std::string beyond_;                              // a line fetched past the sixth
