@@ -120,8 +120,8 @@ class LayoutPlan {
   // True iff every position of the settings names line 1.
   bool one_line() const { return one_line_; }
 
-  // For a one-line layout: true iff `line` starts a normal record, every
-  // configured marker matching and every blank column holding a blank.
+  // True iff `line` starts a normal record: every configured marker of line 1
+  // matching and every blank column of line 1 holding a blank.
   bool StartsNormalRecord(std::string_view line) const { return start_bytes_.HeldBy(line); }
 
   // For a one-line layout, what a line that starts no normal record starts
@@ -151,6 +151,7 @@ class LayoutPlan {
   bool DutyBlankHeld(std::string_view line, int32_t n) const {
     return duty_blank_line_ != n || (duty_blank_offset_ < line.size() && line[duty_blank_offset_] == ' ');
   }
+  // Report lines per call: the highest line any position of the settings names.
   uint8_t line_count() const { return line_count_; }
   // Line `n` (2 or more) continues a normal, a local or a duty call.
   bool ContinuesNormalRecord(std::string_view newest, int32_t n, int32_t& error_code) const {
@@ -160,7 +161,8 @@ class LayoutPlan {
     return n > 6 || local_bytes_[static_cast<std::size_t>(n - 1)].HeldBy(newest);
   }
   bool ContinuesDutyRecord(std::string_view newest, int32_t n, int32_t& error_code) const {
-    return n > 6 || (duty_tests_[static_cast<std::size_t>(n - 1)].Pass(newest, error_code) && DutyBlankHeld(newest, n));
+    if (n > 6) return true;
+    return duty_tests_[static_cast<std::size_t>(n - 1)].Pass(newest, error_code) && DutyBlankHeld(newest, n);
   }
   bool local_calls() const { return local_calls_; }
   bool duty_calls() const { return duty_calls_; }

@@ -79,6 +79,11 @@ bool ContinuesNormalRecord(const DriverSettings& s, std::string_view newest, int
   return ok;
 }
 
+// A record started by the only line: complete, or waiting for its further lines.
+Recognition LoneLineStarts(int32_t line_count) {
+  return line_count > 1 ? Recognition{Recognition::kIncomplete, 0} : Recognition{Recognition::kComplete, 1};
+}
+
 }  // namespace
 
 Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, RecordBuffer& buffer,
@@ -143,7 +148,7 @@ Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t
     state.local_call_pending = false;
     state.duty_call_pending = false;
     state.record_ok = true;
-    if (n == 1) return plan.line_count() > 1 ? Recognition{Recognition::kIncomplete, 0} : Recognition{Recognition::kComplete, 1};
+    if (n == 1) return LoneLineStarts(plan.line_count());
     lines.CarryOver(newest);
     if (!lines.Delete(n - 1)) return {};
     return {Recognition::kComplete, n - 1};
@@ -179,7 +184,7 @@ Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t
   }
   state.record_ok = true;
   if (start) {
-    if (n == 1) return plan.line_count() > 1 ? Recognition{Recognition::kIncomplete, 0} : Recognition{Recognition::kComplete, 1};
+    if (n == 1) return LoneLineStarts(plan.line_count());
     std::string_view again;
     if (!lines.View(n - 1, &again)) return {};
     lines.CarryOver(again);

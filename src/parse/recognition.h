@@ -35,9 +35,12 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, Re
                       ParserState& state, int32_t& error_code);
 
 // Recognize by a plan's compiled tests, with the same outcome, state and
-// codes. `newest` is the host's text of line n - 1 (0-based), valid until the
-// next call on the list; nothing is copied. REQUIRES:
-// plan.recognition_compiled(), n >= 1.
+// codes for a list that gives every line it counts. (A list that refuses its
+// first line while the newest starts a record: Recognize gives no record, as
+// it reads the first line before its tests; this carries the newest over.)
+// `newest` is the host's text of line n - 1 (0-based), valid until the next
+// call on the list; nothing is copied. REQUIRES: plan.recognition_compiled(),
+// n >= 1.
 Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
                              ParserState& state, int32_t& error_code);
 
