@@ -7,8 +7,10 @@
 // there is no report.
 //
 // Each line is handed over with the host protocol (one line appended per
-// call, a zero-filled working record for each new record, the carried-over
-// line kept as the first line of the next record), and every call is checked:
+// call, a new working record for each record, the carried-over line kept as
+// the first line of the next record), and every call is checked. The working
+// record is zero-filled, or for half the inputs byte 3 throughout, as a host
+// that does not clear it may leave it:
 //  - the result is 1, 2, 4 or 5;
 //  - RecordCount grows by one on result 2 and stays put otherwise;
 //  - on result 2 the working record was copied to its entry (counts 1..20),
@@ -87,7 +89,7 @@ bool Within(const Text& t) {
   return t.length <= sizeof t.chars;
 }
 
-void CheckRecordTexts(const CallRecord& r) {
+void CheckRecordTexts(const CallRecord& r, unsigned char fill) {
   FUZZ_CHECK(Within(r.Extension));
   FUZZ_CHECK(Within(r.SecondExtension));
   FUZZ_CHECK(Within(r.TrunkGroup));
@@ -96,7 +98,7 @@ void CheckRecordTexts(const CallRecord& r) {
   FUZZ_CHECK(Within(r.Account));
   FUZZ_CHECK(Within(r.TCode));
   const int16_t ring = r.RingSeconds;
-  FUZZ_CHECK(ring <= 255);
+  FUZZ_CHECK(ring <= 255 || ring == static_cast<int16_t>(fill * 0x0101));  // or as the host left it
 }
 
 std::vector<std::string_view> SplitLines(std::string_view report) {
@@ -123,12 +125,12 @@ struct CallOutputs {
 
 class Host {
  public:
-  Host(FakeDriver& driver, int32_t handle) : driver_(driver), handle_(handle) {
+  Host(FakeDriver& driver, int32_t handle, unsigned char fill) : driver_(driver), handle_(handle), fill_(fill) {
     std::memset(records_, 0, sizeof records_);
   }
 
   CallOutputs Feed(std::string_view line) {
-    if (new_record_) std::memset(&records_[0], 0, sizeof(CallRecord));
+    if (new_record_) std::memset(&records_[0], fill_, sizeof(CallRecord));
     list_.lines.emplace_back(line);
     carry_.value.clear();
     carry_.assigned = false;
@@ -163,7 +165,7 @@ class Host {
       FUZZ_CHECK(std::memcmp(&before[i], &records_[i], sizeof(CallRecord)) == 0);
     }
     if (copied != 0) FUZZ_CHECK(std::memcmp(&records_[copied], &records_[0], sizeof(CallRecord)) == 0);
-    CheckRecordTexts(records_[0]);
+    CheckRecordTexts(records_[0], fill_);
 
     if (result == TALVO_RESULT_INCOMPLETE) {
       for (unsigned char c : date) FUZZ_CHECK(c == 0xEE);
@@ -209,6 +211,7 @@ class Host {
  private:
   FakeDriver& driver_;
   int32_t handle_;
+  unsigned char fill_;  // every byte of a new working record
   HostLineList list_;
   HostCarry carry_;
   CallRecord records_[TALVO_RECORD_ENTRIES];
@@ -254,8 +257,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   FakeDriver general;
   StartDriver(driver, settings, true);
   StartDriver(general, settings, false);
-  Host host(driver, 1);
-  Host general_host(general, 1);
+  // A host need not clear the working record: for half the inputs it holds
+  // three-character texts of byte 3 where the driver writes nothing.
+  const unsigned char fill = report.size() % 2 == 1 ? 0x03 : 0x00;
+  Host host(driver, 1, fill);
+  Host general_host(general, 1, fill);
   for (std::string_view line : SplitLines(report)) {
     const CallOutputs got = host.Feed(line);
     const CallOutputs want = general_host.Feed(line);

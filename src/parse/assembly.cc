@@ -250,11 +250,6 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
 // time, plain digits for a trunk. Anything else goes to the general step,
 // before the quick step has changed anything.
 
-std::string_view HeldOrEmpty(const RecordBuffer& lines, uint8_t k) {
-  const std::string_view* line = lines.Held(k);
-  return line == nullptr ? std::string_view() : *line;
-}
-
 // Two digits at `at` as their value, two blanks as 0 (as ParseIntField reads
 // both), anything else as -1.
 inline int32_t TwoDigitsOrBlanks(const char* at) {
@@ -381,8 +376,10 @@ void QuickDateStep(RecordDecode& d, const LayoutPlan& plan) {
 // around dropped, cut to six, leading zeros dropped down to one digit, an
 // empty field "0". False when the field is not printed (column or width 0) or
 // holds anything but digits.
-inline bool QuickTrunkDigits(std::string_view line, uint8_t column, uint8_t width, std::string_view& digits) {
-  if (column == 0 || width == 0) return false;
+inline bool QuickTrunkDigits(const std::string_view* held, uint8_t column, uint8_t width, std::string_view& digits) {
+  // A line not held keeps the record's own text: the general step reads it.
+  if (held == nullptr || column == 0 || width == 0) return false;
+  const std::string_view line = *held;
   const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
   const char* text = line.data();
   std::size_t from = column - 1u;
@@ -405,7 +402,7 @@ inline bool QuickTrunkDigits(std::string_view line, uint8_t column, uint8_t widt
 void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
   std::string_view digits;
   if (plan.trunk_group_base() == LayoutPlan::TrunkGroupBase::kOther ||
-      !QuickTrunkDigits(HeldOrEmpty(d.lines, d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
+      !QuickTrunkDigits(d.lines.Held(d.s.trunk_group_line), d.s.trunk_group_column, d.s.trunk_group_width,
                         digits)) {
     DecodeTrunkGroup(d);
     return;
@@ -419,7 +416,7 @@ void QuickTrunkGroupStep(RecordDecode& d, const LayoutPlan& plan) {
 
 void QuickTrunkStep(RecordDecode& d) {
   std::string_view digits;
-  if (!QuickTrunkDigits(HeldOrEmpty(d.lines, d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, digits)) {
+  if (!QuickTrunkDigits(d.lines.Held(d.s.trunk_line), d.s.trunk_column, d.s.trunk_width, digits)) {
     DecodeTrunk(d);
     return;
   }
