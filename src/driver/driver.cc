@@ -86,6 +86,13 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
       record_buffer_.Lend(line);
       return AssembleRecord(*settings, plan, record_buffer_, parser_state_, env_, conversion_table_.get(), out);
     }
+    if (plan != nullptr && plan->recognition_compiled() && plan->line_count() > 1 && plan->StartsNormalRecord(line)) {
+      // The first line of a longer call, as recognition decides it.
+      parser_state_.local_call_pending = false;
+      parser_state_.duty_call_pending = false;
+      parser_state_.record_ok = true;
+      return TALVO_RESULT_INCOMPLETE;
+    }
     record_buffer_.LendFirst(line);
     if (plan != nullptr && plan->recognition_compiled()) {
       return ProcessPlanned(*settings, *plan, lines, 1, line, out);
