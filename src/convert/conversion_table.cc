@@ -73,19 +73,19 @@ ConversionTable::ConversionTable(std::string_view file_bytes) {
     if (key.size() == kConversionKeyWidth) padded_key_lengths_ |= 1u << TextLengthBeforeSpaces(key);
     if (key.empty()) continue;
     // Entries are visited in record order, so a key keeps its lowest entry.
-    Slot& slot = const_cast<Slot&>(SlotFor(key));
+    Slot& slot = slots_[SlotIndex(key)];
     if (slot.entry != 0) continue;
     const KeyWords words = WordsOf(key);
     slot = Slot{words.low, words.high, static_cast<uint8_t>(key.size()), static_cast<int16_t>(i)};
   }
 }
 
-const ConversionTable::Slot& ConversionTable::SlotFor(std::string_view key) const {
+std::size_t ConversionTable::SlotIndex(std::string_view key) const {
   const KeyWords words = WordsOf(key);
   for (std::size_t at = HashOf(words, key.size());; ++at) {
     const Slot& slot = slots_[at & slot_mask_];
     if (slot.entry == 0 || (slot.low == words.low && slot.high == words.high && slot.length == key.size())) {
-      return slot;
+      return at & slot_mask_;
     }
   }
 }
@@ -111,7 +111,7 @@ ConversionMatch ConversionTable::Find(std::string_view key) const {
   key = key.substr(0, kConversionSearchKeyLimit);
   // No usable entry has an empty key or one longer than the key field.
   if (key.empty() || key.size() > kConversionKeyWidth) return {};
-  const Slot& slot = SlotFor(key);
+  const Slot& slot = slots_[SlotIndex(key)];
   if (slot.entry == 0) return {};
   return ConversionMatch{true, slot.entry};
 }

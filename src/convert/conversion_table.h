@@ -113,7 +113,7 @@ class ConversionTable {
   };
   // The slot that holds `key` (at most 16 characters), or the free slot where
   // it would go. The index is never full: it has twice the slots of keys.
-  const Slot& SlotFor(std::string_view key) const;
+  std::size_t SlotIndex(std::string_view key) const;
 
   std::array<uint8_t, kConversionImageSize> image_{};
   int32_t entry_count_ = 0;
