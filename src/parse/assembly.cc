@@ -244,8 +244,8 @@ CallKind RunNormalCallSteps(RecordDecode& d) {
   return kind;
 }
 
-// ---- A one-line plan's steps ---------------------------------------------------
-// Each quick step reads its fields at fixed offsets of the one line and
+// ---- The plan's steps ----------------------------------------------------------
+// Each quick step reads its fields at fixed offsets of the lines held and
 // handles the usual forms itself: two digits or two blanks for a part of a
 // time, plain digits for a trunk. Anything else goes to the general step,
 // before the quick step has changed anything.
@@ -578,6 +578,7 @@ void QuickPulsesStep(RecordDecode& d) {
   d.rec.Pulses = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(pulses * d.s.pulses_multiplier)));
 }
 
+// The originating extension, as DecodeOriginatingExtension reads it.
 void QuickOriginatingStep(RecordDecode& d) {
   const std::string_view* line = d.lines.Held(d.s.originating_extension_line);
   if (line == nullptr) return;
@@ -590,6 +591,7 @@ void QuickOriginatingStep(RecordDecode& d) {
   }
 }
 
+// The DISA mark, as DecodeDisa reads it.
 void QuickDisaStep(RecordDecode& d) {
   const std::string_view* line = d.lines.Held(d.s.disa_line);
   if (line == nullptr) return;
@@ -597,7 +599,7 @@ void QuickDisaStep(RecordDecode& d) {
   if (marker.size() == 1 && (marker[0] == 'Y' || marker[0] == 'y')) AddFlags(d.rec, TALVO_FLAG_CONVERTED);
 }
 
-// The steps of a normal call as a one-line plan runs them: the marker
+// The steps of a normal call as a plan runs them: the marker
 // tests compiled, the steps that can change nothing left out.
 CallKind RunPlannedCallSteps(RecordDecode& d, const LayoutPlan& plan) {
   const LayoutPlan::Steps& run = plan.steps();
