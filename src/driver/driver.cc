@@ -68,8 +68,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
     if (plan != nullptr && plan->one_line()) {
       // What recognition decides for the line, by the compiled tests.
       if (plan->StartsNormalRecord(line)) {
-        parser_state_.local_call_pending = false;
-        parser_state_.duty_call_pending = false;
+        parser_state_.StartNormalCall();
       } else {
         const LayoutPlan::OtherStart start = plan->StartsOtherRecord(line, out.error_code);
         if (start != LayoutPlan::OtherStart::kLocal && plan->local_calls()) parser_state_.local_call_pending = false;
@@ -88,9 +87,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
     }
     if (plan != nullptr && plan->recognition_compiled() && plan->line_count() > 1 && plan->StartsNormalRecord(line)) {
       // The first line of a longer call, as recognition decides it.
-      parser_state_.local_call_pending = false;
-      parser_state_.duty_call_pending = false;
-      parser_state_.record_ok = true;
+      parser_state_.StartNormalCall();
       return TALVO_RESULT_INCOMPLETE;
     }
     record_buffer_.LendFirst(line);

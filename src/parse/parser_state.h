@@ -22,6 +22,13 @@ struct ParserState {
   bool foreign_extension = false;  // extension outside the range, kept by SAVE_TRNK_EXT
   ShortText<24> dialled;          // becomes the record's Number
   ShortText<10> code;             // the TCODE text
+
+  // The newest line starts a normal call: nothing pending, the record sound.
+  void StartNormalCall() {
+    local_call_pending = false;
+    duty_call_pending = false;
+    record_ok = true;
+  }
 };
 
 }  // namespace talvo

@@ -145,9 +145,7 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, Re
 Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
                              ParserState& state, int32_t& error_code) {
   if (plan.StartsNormalRecord(newest)) {
-    state.local_call_pending = false;
-    state.duty_call_pending = false;
-    state.record_ok = true;
+    state.StartNormalCall();
     if (n == 1) return LoneLineStarts(plan.line_count());
     lines.CarryOver(newest);
     if (!lines.Delete(n - 1)) return {};
