@@ -212,7 +212,9 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
       sink.OnReject(out);
     }
   }
-  new_record_ = true;
+  // The driver writes the working record only once assembly has started; a
+  // record it never touched is still zero-filled for the next one.
+  new_record_ = assembled;
 }
 
 void HostSession::EndOfInput(HostSink& sink) {

@@ -97,9 +97,25 @@ class Driver {
   // Compiles the plan of `handle` from its settings.
   void CompilePlan(int32_t handle);
   // ProcessLine by the plan's compiled recognition; `newest` is the host's
-  // text of the newest of the `n` lines.
-  int32_t ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan, RecordLines& lines, int32_t n,
-                         std::string_view newest, LineOutputs& out);
+  // text of the newest of the `n` lines, and the `held` lines before it were
+  // kept by Hold in the earlier calls of this record (0 or n - 1).
+  // `source` is lines.Source(). Inlined into its caller: it runs for most
+  // lines, and the call itself was a measurable share of a line's cost.
+  [[gnu::always_inline]] int32_t ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan,
+                                                int32_t handle, const void* source, RecordLines& lines, int32_t n,
+                                                int32_t held, std::string_view newest, LineOutputs& out);
+  // Keeps a copy of `newest`, line n - 1 of an incomplete record in list
+  // `source`, so that the next call of the record reads only its new line
+  // from the host's list.
+  void Hold(int32_t handle, const void* source, int32_t n, std::string_view newest) {
+    // A record that could still grow past the buffer is read from the list,
+    // and so are the lines of a list that cannot say it is the same one.
+    if (n >= RecordBuffer::kMaxLines || source == nullptr) return;
+    record_buffer_.Hold(n - 1, newest);
+    held_source_ = source;
+    held_handle_ = handle;
+    held_lines_ = n;
+  }
 
   HandleTable handles_;
   // The compiled plan of each taken handle, by handle - 1.
@@ -108,6 +124,15 @@ class Driver {
   std::unique_ptr<ConversionTable> conversion_table_;
   ParserState parser_state_;
   RecordBuffer record_buffer_;
+  // The first `held_lines_` lines of an incomplete record, copied into
+  // record_buffer_ by Hold while the host lent them, from list `held_source_`
+  // under handle `held_handle_`. The host keeps those lines unchanged and
+  // appends one line per call until the record is complete, so the next
+  // call finds them in place when the same list holds one line more. (A list
+  // that would refuse one of those lines on that call is not asked for it.)
+  const void* held_source_ = nullptr;
+  int32_t held_handle_ = 0;
+  int32_t held_lines_ = 0;
 };
 
 }  // namespace talvo

@@ -26,7 +26,7 @@ std::string CopyTextParameter(const unsigned char* text) {
 // The host's line list and carried-over line variable, seen through RecordLines.
 class HostLines final : public RecordLines {
  public:
-  HostLines(LineList* list, HostText* carry) : list_(list), carry_(carry) {}
+  HostLines(LineList* list, HostText* carry) : RecordLines(list), list_(list), carry_(carry) {}
 
   int32_t Count() override { return list_->ops->Count(list_); }
 

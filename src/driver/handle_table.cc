@@ -18,9 +18,4 @@ void HandleTable::Release(int32_t handle) {
   slots_[static_cast<std::size_t>(handle - 1)].reset();
 }
 
-DriverSettings* HandleTable::Find(int32_t handle) {
-  if (handle < 1 || handle > kSlots) return nullptr;
-  return slots_[static_cast<std::size_t>(handle - 1)].get();
-}
-
 }  // namespace talvo

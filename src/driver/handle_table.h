@@ -24,7 +24,10 @@ class HandleTable {
 
   // The settings of a taken handle, or nullptr for 0, a number outside 1..10
   // or an empty slot.
-  DriverSettings* Find(int32_t handle);
+  DriverSettings* Find(int32_t handle) {
+    if (handle < 1 || handle > kSlots) return nullptr;
+    return slots_[static_cast<std::size_t>(handle - 1)].get();
+  }
 
  private:
   std::array<std::unique_ptr<DriverSettings>, kSlots> slots_{};

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/fake_driver.h"
 #include "support/test_host.h"
@@ -92,6 +93,57 @@ TEST(LayoutPlan, AWorkingRecordLeftFilledDecodesAsByTheGeneralPath) {
       EXPECT_EQ(std::memcmp(dates[0], dates[1], sizeof dates[0]), 0) << line;
       EXPECT_EQ(std::memcmp(records[0], records[1], sizeof records[0]), 0) << fill << " " << line;
     }
+  }
+}
+
+// The driver keeps copies of an incomplete call's lines rather than reading
+// them from the host's list again. A host that hands over another list, or
+// appends more than one line, must still get the record of the lines it
+// holds, as the general path reads them.
+TEST(LayoutPlan, LinesOfAnIncompleteCallAreReadAgainFromAnotherList) {
+  std::ifstream file(std::string(TALVO_SOURCE_DIR) + "/bench/data/three_line.ini");
+  std::stringstream settings;
+  settings << file.rdbuf();
+  const std::string first = "CALL 15/03/26 09:02:05 00:06:10 2150 02 010 O";
+  const std::string other = "CALL 16/03/26 10:12:15 00:01:00 2377 01 003 O";
+  const std::string second = "     DIALLED 0317654321           CALLER 0612345000";
+  const std::string third = "     METER    6 RING 00:08 ACCOUNT 4711   ORIGIN 2150 P Y";
+  const struct Step {
+    int list;  // which of the host's two lists the call gets
+    std::vector<std::string> lines;
+  } held[] = {{0, {first}}, {0, {first, second}}, {0, {first, second, third}}},
+    switched[] = {{0, {first}}, {1, {other, second}}, {1, {other, second, third}}},
+    two_appended[] = {{0, {first}}, {0, {first, second, third}}};
+  for (const auto& steps : {std::vector<Step>(std::begin(held), std::end(held)),
+                            std::vector<Step>(std::begin(switched), std::end(switched)),
+                            std::vector<Step>(std::begin(two_appended), std::end(two_appended))}) {
+    testing::FakeDriver drivers[2];
+    testing::HostLineList lists[2][2];
+    CallRecord records[2][TALVO_RECORD_ENTRIES] = {};
+    for (int k = 0; k < 2; ++k) {
+      drivers[k].driver.set_use_plans(k == 0);
+      drivers[k].env.profile_files["three.ini"] = settings.str();
+      ASSERT_EQ(drivers[k].GetHandle(), 1);
+      int32_t index_base = 0;
+      const auto name = testing::ShortString("three.ini");
+      drivers[k].InitDriver(1, name.data(), &index_base);
+    }
+    int32_t last_result = 0;
+    for (const Step& step : steps) {
+      int32_t results[2] = {};
+      for (int k = 0; k < 2; ++k) {
+        lists[k][step.list].lines = step.lines;
+        testing::HostCarry carry;
+        unsigned char date[7] = {};
+        int32_t count = 0, index = 0, error = 0;
+        results[k] = drivers[k].ProcessLine(1, lists[k][step.list].list(), carry.text(), records[k], date, &count,
+                                            &index, &error);
+      }
+      EXPECT_EQ(results[0], results[1]) << step.lines.front();
+      last_result = results[0];
+    }
+    EXPECT_EQ(last_result, TALVO_RESULT_RECORD);
+    EXPECT_EQ(std::memcmp(records[0], records[1], sizeof records[0]), 0) << steps[1].lines.front();
   }
 }
 

@@ -143,7 +143,7 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, Re
 }
 
 Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
-                             ParserState& state, int32_t& error_code) {
+                             const std::string_view* first, ParserState& state, int32_t& error_code) {
   if (plan.StartsNormalRecord(newest)) {
     state.StartNormalCall();
     if (n == 1) return LoneLineStarts(plan.line_count());
@@ -168,23 +168,26 @@ Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t
       continues = plan.ContinuesNormalRecord(newest, n, continue_code);
     }
   }
-  std::string_view first = newest;
-  if (n > 1 && (plan.local_calls() || plan.duty_calls()) && !lines.View(0, &first)) return {};
+  std::string_view oldest = newest;
+  const bool read_oldest = n > 1 && first == nullptr && (plan.local_calls() || plan.duty_calls());
+  if (read_oldest && !lines.View(0, &oldest)) return {};
+  if (n > 1 && first != nullptr) oldest = *first;
 
   bool start = false;
   if (plan.local_calls()) {
-    start = plan.StartsLocalRecord(first);
+    start = plan.StartsLocalRecord(oldest);
     state.local_call_pending = start;
   }
   if (!start && plan.duty_calls()) {
-    start = plan.StartsDutyMarkers(first, error_code) && duty_blank_held;
+    start = plan.StartsDutyMarkers(oldest, error_code) && duty_blank_held;
     state.duty_call_pending = start;
   }
   state.record_ok = true;
   if (start) {
     if (n == 1) return LoneLineStarts(plan.line_count());
-    std::string_view again;
-    if (!lines.View(n - 1, &again)) return {};
+    // Reading line 0 from the list ended the newest line's text: read again.
+    std::string_view again = newest;
+    if (read_oldest && !lines.View(n - 1, &again)) return {};
     lines.CarryOver(again);
     if (!lines.Delete(n - 1)) return {};
     return {Recognition::kComplete, n - 1};

@@ -39,10 +39,12 @@ Recognition Recognize(const DriverSettings& s, RecordLines& lines, int32_t n, Re
 // first line while the newest starts a record: Recognize gives no record, as
 // it reads the first line before its tests; this carries the newest over.)
 // `newest` is the host's text of line n - 1 (0-based), valid until the next
-// call on the list; nothing is copied. REQUIRES: plan.recognition_compiled(),
-// n >= 1.
+// call on the list; nothing is copied. `first`, when not null, is a copy of
+// line 0 kept from an earlier call of the same record (the host keeps a
+// record's lines unchanged while it is incomplete), and the list is not asked
+// for it. REQUIRES: plan.recognition_compiled(), n >= 1.
 Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t n, std::string_view newest,
-                             ParserState& state, int32_t& error_code);
+                             const std::string_view* first, ParserState& state, int32_t& error_code);
 
 }  // namespace talvo
 

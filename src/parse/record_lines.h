@@ -26,6 +26,16 @@ class RecordLines {
   virtual bool Delete(int32_t i) = 0;
   // Hands `line` to the host as the first line of the next record.
   virtual void CarryOver(std::string_view line) = 0;
+  // The host's list behind these lines, the same from call to call for as
+  // long as the host keeps it; null when that is not known.
+  const void* Source() const { return source_; }
+
+ protected:
+  RecordLines() = default;
+  explicit RecordLines(const void* source) : source_(source) {}
+
+ private:
+  const void* source_ = nullptr;
 };
 
 // The outputs of one DrvProcessLine call, other than the record array.
