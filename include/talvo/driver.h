@@ -275,7 +275,11 @@ TALVO_EXPORT uint8_t TALVO_CALL DrvProcessStart(const unsigned char *text);
  *   callIndex      the record's INDEX field, -1 when there is none;
  *   errorCode      the first failure of the call; the host passes 0.
  * Returns a TALVO_RESULT_* value. A bad handle, a NULL argument, an empty list
- * or a failing Get give TALVO_RESULT_NO_RECORD with nothing written. */
+ * or a failing Get give TALVO_RESULT_NO_RECORD with nothing written.
+ * After TALVO_RESULT_INCOMPLETE the host keeps the lines as they are and
+ * appends the next one: when the same list comes back one line longer, the
+ * driver reads only the newest line and takes the older ones from its own
+ * copies. */
 #if defined(TALVO_REGISTER_ABI)
 /* The host's order, with the five stack arguments reversed for GCC (see
  * TALVO_REGISTER_ABI): the host pushes records first and errorCode last, and
