@@ -212,9 +212,7 @@ void HostSession::Feed(std::string_view line, uint64_t line_number, HostSink& si
       sink.OnReject(out);
     }
   }
-  // The driver writes the working record only once assembly has started; a
-  // record it never touched is still zero-filled for the next one.
-  new_record_ = assembled;
+  new_record_ = true;
 }
 
 void HostSession::EndOfInput(HostSink& sink) {

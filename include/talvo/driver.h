@@ -276,10 +276,9 @@ TALVO_EXPORT uint8_t TALVO_CALL DrvProcessStart(const unsigned char *text);
  *   errorCode      the first failure of the call; the host passes 0.
  * Returns a TALVO_RESULT_* value. A bad handle, a NULL argument, an empty list
  * or a failing Get give TALVO_RESULT_NO_RECORD with nothing written.
- * After TALVO_RESULT_INCOMPLETE the host keeps the lines as they are and
- * appends the next one: when the same list comes back one line longer, the
- * driver reads only the newest line and takes the older ones from its own
- * copies. */
+ * After TALVO_RESULT_INCOMPLETE the host's next call passes the same list,
+ * its lines kept as they are and the next one appended: the driver may take
+ * the older lines from copies it made in the earlier calls. */
 #if defined(TALVO_REGISTER_ABI)
 /* The host's order, with the five stack arguments reversed for GCC (see
  * TALVO_REGISTER_ABI): the host pushes records first and errorCode last, and

@@ -49,7 +49,7 @@ std::optional<int32_t> Driver::LoadSettings(int32_t handle, std::string_view fil
 }
 
 void Driver::StartRun() {
-  held_lines_ = 0;
+  kept_lines_ = 0;
   conversion_table_.reset();
   conversion_table_ = ReadConversionTable(env_);
 }
@@ -63,8 +63,8 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
   const void* const source = lines.Source();
   // The lines kept by the last call serve this one only when this is the
   // same list with one line more.
-  const int32_t held_before = held_lines_;
-  held_lines_ = 0;
+  const int32_t kept_before = kept_lines_;
+  kept_lines_ = 0;
   record_buffer_.BeginCall();
   if (n == 1) {
     // A lone line is read where the host holds it: nothing below calls on
@@ -94,7 +94,7 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
     if (plan != nullptr && plan->recognition_compiled() && plan->line_count() > 1 && plan->StartsNormalRecord(line)) {
       // The first line of a longer call, as recognition decides it.
       parser_state_.StartNormalCall();
-      Hold(handle, source, 1, line);
+      Keep(handle, source, 1, line);
       return TALVO_RESULT_INCOMPLETE;
     }
     record_buffer_.LendFirst(line);
@@ -104,8 +104,8 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
   } else if (plan != nullptr && plan->recognition_compiled()) {
     std::string_view newest;
     if (!lines.View(n - 1, &newest)) return TALVO_RESULT_NO_RECORD;
-    const int32_t held = held_before == n - 1 && handle == held_handle_ && source == held_source_ ? held_before : 0;
-    return ProcessPlanned(*settings, *plan, handle, source, lines, n, held, newest, out);
+    const int32_t kept = kept_before == n - 1 && handle == kept_handle_ && source == kept_source_ ? kept_before : 0;
+    return ProcessPlanned(*settings, *plan, handle, source, lines, n, kept, newest, out);
   }
   const Recognition r = Recognize(*settings, lines, n, record_buffer_, parser_state_, out.error_code);
   if (r.outcome != Recognition::kComplete) return ResultWithoutRecord(r.outcome);
@@ -114,22 +114,22 @@ int32_t Driver::ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out
 }
 
 inline int32_t Driver::ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan, int32_t handle,
-                                      const void* source, RecordLines& lines, int32_t n, int32_t held,
+                                      const void* source, RecordLines& lines, int32_t n, int32_t kept,
                                       std::string_view newest, LineOutputs& out) {
-  const std::string_view first = held > 0 ? record_buffer_.held_copy(0) : std::string_view();
+  const std::string_view first = kept > 0 ? record_buffer_.kept_copy(0) : std::string_view();
   const Recognition r =
-      RecognizePlanned(plan, lines, n, newest, held > 0 ? &first : nullptr, parser_state_, out.error_code);
+      RecognizePlanned(plan, lines, n, newest, kept > 0 ? &first : nullptr, parser_state_, out.error_code);
   if (r.outcome == Recognition::kIncomplete) {
-    // With its older lines held (or none), recognition has made no other
+    // With its older lines kept (or none), recognition has made no other
     // call on the list since `newest` was read.
-    if (held == n - 1) Hold(handle, source, n, newest);
+    if (kept == n - 1) Keep(handle, source, n, newest);
     return TALVO_RESULT_INCOMPLETE;
   }
   if (r.outcome != Recognition::kComplete) return TALVO_RESULT_NO_RECORD;
   if (n == 1 && r.record_lines == 1) {
     record_buffer_.Lend(newest);  // nothing has called on the list since it was read
-  } else if (held > 0) {
-    record_buffer_.UseHeld(r.record_lines, held, newest);
+  } else if (kept > 0) {
+    record_buffer_.UseKept(r.record_lines, kept, newest);
   } else if (!record_buffer_.LoadLendingLast(lines, r.record_lines)) {
     return TALVO_RESULT_NO_RECORD;
   }

@@ -11,7 +11,9 @@
 //    handles' runs, and a host that did would find the flags carried across
 //    handles, as they always have been;
 //  - the buffer the record's lines are copied into, kept from call to call so
-//    that a line costs no allocation;
+//    that a line costs no allocation; the lines of a record still incomplete
+//    are kept there as they arrive, one call after another, so that each is
+//    read from the host's list once;
 //  - for each handle, the plan compiled from its settings
 //    (parse/layout_plan.h);
 //  - the platform layer it was given, through which it reads settings files,
@@ -86,8 +88,8 @@ class Driver {
   int32_t ProcessLine(int32_t handle, RecordLines& lines, LineOutputs& out);
 
   // Whether records are decoded through the handle's compiled plan (the
-  // default) or by the general path. Both give the same results; tests
-  // compare them.
+  // default) or by the general path. Both give the same results for a host
+  // that keeps its lines as DrvProcessLine asks; tests compare them.
   void set_use_plans(bool use) { use_plans_ = use; }
   // The flags carried from one line to the next.
   const ParserState& parser_state() const { return parser_state_; }
@@ -97,24 +99,25 @@ class Driver {
   // Compiles the plan of `handle` from its settings.
   void CompilePlan(int32_t handle);
   // ProcessLine by the plan's compiled recognition; `newest` is the host's
-  // text of the newest of the `n` lines, and the `held` lines before it were
-  // kept by Hold in the earlier calls of this record (0 or n - 1).
+  // text of the newest of the `n` lines, and the `kept` lines before it were
+  // kept by Keep in the earlier calls of this record (0 or n - 1).
   // `source` is lines.Source(). Inlined into its caller: it runs for most
   // lines, and the call itself was a measurable share of a line's cost.
-  [[gnu::always_inline]] int32_t ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan,
-                                                int32_t handle, const void* source, RecordLines& lines, int32_t n,
-                                                int32_t held, std::string_view newest, LineOutputs& out);
+  [[gnu::always_inline]] inline int32_t ProcessPlanned(const DriverSettings& settings, const LayoutPlan& plan,
+                                                       int32_t handle, const void* source, RecordLines& lines,
+                                                       int32_t n, int32_t kept, std::string_view newest,
+                                                       LineOutputs& out);
   // Keeps a copy of `newest`, line n - 1 of an incomplete record in list
   // `source`, so that the next call of the record reads only its new line
   // from the host's list.
-  void Hold(int32_t handle, const void* source, int32_t n, std::string_view newest) {
+  void Keep(int32_t handle, const void* source, int32_t n, std::string_view newest) {
     // A record that could still grow past the buffer is read from the list,
     // and so are the lines of a list that cannot say it is the same one.
     if (n >= RecordBuffer::kMaxLines || source == nullptr) return;
-    record_buffer_.Hold(n - 1, newest);
-    held_source_ = source;
-    held_handle_ = handle;
-    held_lines_ = n;
+    record_buffer_.Keep(n - 1, newest);
+    kept_source_ = source;
+    kept_handle_ = handle;
+    kept_lines_ = n;
   }
 
   HandleTable handles_;
@@ -124,15 +127,15 @@ class Driver {
   std::unique_ptr<ConversionTable> conversion_table_;
   ParserState parser_state_;
   RecordBuffer record_buffer_;
-  // The first `held_lines_` lines of an incomplete record, copied into
-  // record_buffer_ by Hold while the host lent them, from list `held_source_`
-  // under handle `held_handle_`. The host keeps those lines unchanged and
+  // The first `kept_lines_` lines of an incomplete record, copied into
+  // record_buffer_ by Keep while the host lent them, from list `kept_source_`
+  // under handle `kept_handle_`. The host keeps those lines unchanged and
   // appends one line per call until the record is complete, so the next
   // call finds them in place when the same list holds one line more. (A list
   // that would refuse one of those lines on that call is not asked for it.)
-  const void* held_source_ = nullptr;
-  int32_t held_handle_ = 0;
-  int32_t held_lines_ = 0;
+  const void* kept_source_ = nullptr;
+  int32_t kept_handle_ = 0;
+  int32_t kept_lines_ = 0;
 };
 
 }  // namespace talvo

@@ -98,8 +98,9 @@ TEST(LayoutPlan, AWorkingRecordLeftFilledDecodesAsByTheGeneralPath) {
 
 // The driver keeps copies of an incomplete call's lines rather than reading
 // them from the host's list again. A host that hands over another list, or
-// appends more than one line, must still get the record of the lines it
-// holds, as the general path reads them.
+// the list under another handle, or appends more than one line, must still
+// get the record of the lines it holds, as the general path reads them; and
+// a line too long for the kept buffers is kept whole.
 TEST(LayoutPlan, LinesOfAnIncompleteCallAreReadAgainFromAnotherList) {
   std::ifstream file(std::string(TALVO_SOURCE_DIR) + "/bench/data/three_line.ini");
   std::stringstream settings;
@@ -108,42 +109,51 @@ TEST(LayoutPlan, LinesOfAnIncompleteCallAreReadAgainFromAnotherList) {
   const std::string other = "CALL 16/03/26 10:12:15 00:01:00 2377 01 003 O";
   const std::string second = "     DIALLED 0317654321           CALLER 0612345000";
   const std::string third = "     METER    6 RING 00:08 ACCOUNT 4711   ORIGIN 2150 P Y";
-  const struct Step {
+  const std::string first_long = first + std::string(300, ' ') + "END";
+  const std::string second_long = second + std::string(300, ' ') + "END";
+  struct Step {
     int list;  // which of the host's two lists the call gets
+    int32_t handle;
     std::vector<std::string> lines;
-  } held[] = {{0, {first}}, {0, {first, second}}, {0, {first, second, third}}},
-    switched[] = {{0, {first}}, {1, {other, second}}, {1, {other, second, third}}},
-    two_appended[] = {{0, {first}}, {0, {first, second, third}}};
-  for (const auto& steps : {std::vector<Step>(std::begin(held), std::end(held)),
-                            std::vector<Step>(std::begin(switched), std::end(switched)),
-                            std::vector<Step>(std::begin(two_appended), std::end(two_appended))}) {
+  };
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"one list", {{0, 1, {first}}, {0, 1, {first, second}}, {0, 1, {first, second, third}}}},
+      {"long lines", {{0, 1, {first_long}}, {0, 1, {first_long, second_long}}, {0, 1, {first_long, second_long, third}}}},
+      {"another list", {{0, 1, {first}}, {1, 1, {other, second}}, {1, 1, {other, second, third}}}},
+      {"another handle", {{0, 1, {first}}, {0, 2, {other, second}}, {0, 2, {other, second, third}}}},
+      {"two lines at once", {{0, 1, {first}}, {0, 1, {first, second, third}}}},
+  };
+  for (const auto& c : cases) {
     testing::FakeDriver drivers[2];
     testing::HostLineList lists[2][2];
     CallRecord records[2][TALVO_RECORD_ENTRIES] = {};
     for (int k = 0; k < 2; ++k) {
       drivers[k].driver.set_use_plans(k == 0);
       drivers[k].env.profile_files["three.ini"] = settings.str();
-      ASSERT_EQ(drivers[k].GetHandle(), 1);
-      int32_t index_base = 0;
-      const auto name = testing::ShortString("three.ini");
-      drivers[k].InitDriver(1, name.data(), &index_base);
+      for (int32_t handle : {1, 2}) {
+        ASSERT_EQ(drivers[k].GetHandle(), handle);
+        int32_t index_base = 0;
+        const auto name = testing::ShortString("three.ini");
+        drivers[k].InitDriver(handle, name.data(), &index_base);
+      }
     }
-    int32_t last_result = 0;
-    for (const Step& step : steps) {
-      int32_t results[2] = {};
+    int32_t results[2] = {};
+    for (const Step& step : c.steps) {
       for (int k = 0; k < 2; ++k) {
         lists[k][step.list].lines = step.lines;
         testing::HostCarry carry;
         unsigned char date[7] = {};
         int32_t count = 0, index = 0, error = 0;
-        results[k] = drivers[k].ProcessLine(1, lists[k][step.list].list(), carry.text(), records[k], date, &count,
-                                            &index, &error);
+        results[k] = drivers[k].ProcessLine(step.handle, lists[k][step.list].list(), carry.text(), records[k], date,
+                                            &count, &index, &error);
       }
-      EXPECT_EQ(results[0], results[1]) << step.lines.front();
-      last_result = results[0];
+      EXPECT_EQ(results[0], results[1]) << c.name;
     }
-    EXPECT_EQ(last_result, TALVO_RESULT_RECORD);
-    EXPECT_EQ(std::memcmp(records[0], records[1], sizeof records[0]), 0) << steps[1].lines.front();
+    EXPECT_EQ(results[0], TALVO_RESULT_RECORD) << c.name;
+    EXPECT_EQ(std::memcmp(records[0], records[1], sizeof records[0]), 0) << c.name;
   }
 }
 

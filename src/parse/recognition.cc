@@ -185,7 +185,8 @@ Recognition RecognizePlanned(const LayoutPlan& plan, RecordLines& lines, int32_t
   state.record_ok = true;
   if (start) {
     if (n == 1) return LoneLineStarts(plan.line_count());
-    // Reading line 0 from the list ended the newest line's text: read again.
+    // When line 0 was read from the list, that ended the newest line's text:
+    // read it again.
     std::string_view again = newest;
     if (read_oldest && !lines.View(n - 1, &again)) return {};
     lines.CarryOver(again);

@@ -41,9 +41,9 @@ bool RecordBuffer::LoadLines(RecordLines& lines, int32_t count, bool lend_last) 
   return true;
 }
 
-void RecordBuffer::HoldLong(std::size_t k, std::string_view line) {
-  held_long_[k].assign(line);
-  held_views_[k] = held_long_[k];
+void RecordBuffer::KeepLong(std::size_t k, std::string_view line) {
+  kept_long_[k].assign(line);
+  kept_views_[k] = kept_long_[k];
 }
 
 void RecordBuffer::Assign(std::initializer_list<std::string_view> lines) {

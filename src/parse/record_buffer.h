@@ -1,10 +1,10 @@
-// The lines of one record, copied out of the host's list once per call so the
-// field steps can read them by line number without calling back into the host.
+// The lines of one record, copied out of the host's list so the field steps
+// can read them by line number without calling back into the host.
 // Recognition reads its lines through the same buffer, so a line it has copied
 // is not copied a second time for the record. A record of one line is not
 // copied at all: the buffer holds a view of the host's copy (Lend, LendFirst).
 // A longer record whose lines arrive one per call can be kept line by line as
-// they arrive (Hold), and its last line lent (UseHeld), so that its lines are
+// they arrive (Keep), and its last line lent (UseKept), so that its lines are
 // read from the host's list once each.
 #ifndef TALVO_PARSE_RECORD_BUFFER_H_
 #define TALVO_PARSE_RECORD_BUFFER_H_
@@ -55,26 +55,28 @@ class RecordBuffer {
   // Keeps a copy of `line` as line i (0-based, below kMaxLines) of a record
   // still incomplete, for the calls that follow: the host keeps such a
   // record's lines unchanged, so they need not be read from its list again.
-  void Hold(int32_t i, std::string_view line) {
+  // (Held lines, below, are those of the record in hand; kept lines outlive
+  // the call.)
+  void Keep(int32_t i, std::string_view line) {
     const auto k = static_cast<std::size_t>(i);
-    if (line.size() <= kHeldWidth) {
+    if (line.size() <= kKeptWidth) {
       // A report line fits: one fixed copy, without a string's bookkeeping.
-      std::memcpy(held_[k].data(), line.data(), line.size());
-      held_views_[k] = std::string_view(held_[k].data(), line.size());
+      if (!line.empty()) std::memcpy(kept_[k].data(), line.data(), line.size());  // a host may lend null for ""
+      kept_views_[k] = std::string_view(kept_[k].data(), line.size());
     } else {
-      HoldLong(k, line);
+      KeepLong(k, line);
     }
   }
-  // The copy of line i kept by Hold.
-  std::string_view held_copy(int32_t i) const { return held_views_[static_cast<std::size_t>(i)]; }
-  // The record's `count` lines are the `held` lines kept by Hold, then, when
-  // count is held + 1, `last` lent from the host (valid while the caller
-  // makes no other call on the list). REQUIRES: held <= count <= held + 1,
+  // The copy of line i kept by Keep.
+  std::string_view kept_copy(int32_t i) const { return kept_views_[static_cast<std::size_t>(i)]; }
+  // The record's `count` lines are the `kept` lines kept by Keep, then, when
+  // count is kept + 1, `last` lent from the host (valid while the caller
+  // makes no other call on the list). REQUIRES: kept <= count <= kept + 1,
   // count <= kMaxLines.
-  void UseHeld(int32_t count, int32_t held, std::string_view last) {
+  void UseKept(int32_t count, int32_t kept, std::string_view last) {
     fetched_ = 0;
-    views_ = held_views_;  // all six at once: cheaper than a loop over the held ones
-    if (count > held) views_[static_cast<std::size_t>(count - 1)] = last;
+    views_ = kept_views_;  // all six at once: cheaper than a loop over the kept ones
+    if (count > kept) views_[static_cast<std::size_t>(count - 1)] = last;
     count_ = count;
     total_ = count;
   }
@@ -109,17 +111,17 @@ class RecordBuffer {
 
  private:
   bool LoadLines(RecordLines& lines, int32_t count, bool lend_last);
-  // Hold for a line longer than kHeldWidth. REQUIRES: k < kMaxLines.
-  void HoldLong(std::size_t k, std::string_view line);
+  // Keep for a line longer than kKeptWidth. REQUIRES: k < kMaxLines.
+  void KeepLong(std::size_t k, std::string_view line);
 
   std::array<std::string, kMaxLines> lines_{};      // keep their capacity from call to call
   std::array<std::string_view, kMaxLines> views_{};  // the held lines: copies, or one lent line
-  // Lines kept by Hold: up to kHeldWidth characters in held_, longer ones in
-  // held_long_.
-  static constexpr std::size_t kHeldWidth = 256;
-  std::array<std::array<char, kHeldWidth>, kMaxLines> held_{};
-  std::array<std::string, kMaxLines> held_long_{};
-  std::array<std::string_view, kMaxLines> held_views_{};
+  // Lines kept by Keep: up to kKeptWidth characters in kept_, longer ones in
+  // kept_long_.
+  static constexpr std::size_t kKeptWidth = 256;
+  std::array<std::array<char, kKeptWidth>, kMaxLines> kept_{};
+  std::array<std::string, kMaxLines> kept_long_{};
+  std::array<std::string_view, kMaxLines> kept_views_{};
   std::string beyond_;                              // a line fetched past the sixth
   std::string_view beyond_view_;
   uint32_t fetched_ = 0;                            // bit i: views_[i] holds line i of this call
