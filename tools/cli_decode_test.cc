@@ -448,25 +448,30 @@ TEST(TalvoDecode, FollowingSurvivesTruncationRotationAndRemoval) {
   Running t = Start(args);
   int next = 0;
   std::size_t want = 0;
-  const auto write_calls = [&](int n, const char* how) {
+  const auto write_calls = [&](int n, const char* how, const std::string& path) {
     std::string text;
     for (int i = 0; i < n; ++i) text += FollowedCall(next++) + "\n";
-    std::ofstream(report, std::string_view(how) == "a" ? std::ios::app : std::ios::trunc) << text;
+    std::ofstream(path, std::string_view(how) == "a" ? std::ios::app : std::ios::trunc) << text;
     want += static_cast<std::size_t>(n);
   };
-  write_calls(3, "a");
+  write_calls(3, "a", report);
   EXPECT_TRUE(WaitForRows(output, want, 1.0)) << "rows reach the file within a second";
-  write_calls(2, "w");  // cut short and written again
+  write_calls(2, "w", report);  // cut short and written again
   EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after truncation";
   ::usleep(100000);
   Append(report, "260315 10:59");  // a line cut off by the rotation
-  ASSERT_EQ(std::rename(report.c_str(), (report + ".1").c_str()), 0);
-  write_calls(2, "w");
+  // Rotated so that the name is never missing (a poll between a rename and
+  // the new file's creation would see the file gone, which is tested below):
+  // the old file keeps a second name, and the new one takes the name in one
+  // step.
+  ASSERT_EQ(::link(report.c_str(), (report + ".1").c_str()), 0);
+  write_calls(2, "w", report + ".new");
+  ASSERT_EQ(std::rename((report + ".new").c_str(), report.c_str()), 0);
   EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after rotation";
   ::usleep(100000);
   ASSERT_EQ(std::remove(report.c_str()), 0);
   ::usleep(300000);
-  write_calls(1, "w");
+  write_calls(1, "w", report);
   EXPECT_TRUE(WaitForRows(output, want, 5.0)) << "after the file came back";
   std::string err;
   Stop(t, SIGTERM, &err);

@@ -2,6 +2,7 @@
 // failing disks, and the live tool against a fake PBX on loopback (TCP in
 // both directions, a pseudo-terminal for a serial port, kill -9 and restart).
 #include <pty.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -371,8 +372,11 @@ TEST(Collect, FollowingAFileThroughRotationTruncationAndKills) {
   append(log, parts[1]);  // while nobody follows
   CollectProcess collect(dir, link);
   ASSERT_TRUE(archived(parts[0].size() + parts[1].size())) << collect.Log();
-  ASSERT_EQ(std::rename(log.c_str(), (log + ".1").c_str()), 0);
-  append(log, parts[2]);
+  // Rotated so that the name is never missing: the old file keeps a second
+  // name and the new one takes the name in one step.
+  ASSERT_EQ(::link(log.c_str(), (log + ".1").c_str()), 0);
+  append(log + ".new", parts[2]);
+  ASSERT_EQ(std::rename((log + ".new").c_str(), log.c_str()), 0);
   ASSERT_TRUE(archived(parts[0].size() + parts[1].size() + parts[2].size())) << collect.Log();
   std::ofstream(log, std::ios::binary | std::ios::trunc) << "";  // cut short
   std::this_thread::sleep_for(1200ms);
