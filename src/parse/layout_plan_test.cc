@@ -121,7 +121,8 @@ TEST(LayoutPlan, LinesOfAnIncompleteCallAreReadAgainFromAnotherList) {
     std::vector<Step> steps;
   } cases[] = {
       {"one list", {{0, 1, {first}}, {0, 1, {first, second}}, {0, 1, {first, second, third}}}},
-      {"long lines", {{0, 1, {first_long}}, {0, 1, {first_long, second_long}}, {0, 1, {first_long, second_long, third}}}},
+      {"long lines",
+       {{0, 1, {first_long}}, {0, 1, {first_long, second_long}}, {0, 1, {first_long, second_long, third}}}},
       {"another list", {{0, 1, {first}}, {1, 1, {other, second}}, {1, 1, {other, second, third}}}},
       {"another handle", {{0, 1, {first}}, {0, 2, {other, second}}, {0, 2, {other, second, third}}}},
       {"two lines at once", {{0, 1, {first}}, {0, 1, {first, second, third}}}},
