@@ -428,7 +428,7 @@ int RunCollect(const CollectOptions& options, Output& err) {
   const auto poll_file = [&] {
     if (!file || collector.backlogged()) return;
     std::string bytes;
-    file->Poll(&bytes, std::size_t{16} << 20);  // up to 32 MB a second: an old file is caught up soon
+    file->Poll(&bytes, std::size_t{16} << 20, taken());  // up to 32 MB a second: an old file is caught up soon
     if (!bytes.empty()) collector.Receive(bytes);
     file->Save(taken());
   };

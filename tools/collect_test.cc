@@ -150,7 +150,7 @@ TEST(Collector, FullArchiveAndFullDatabaseLoseNothing) {
   EXPECT_TRUE(collector.settled());
   EXPECT_EQ(collector.counts().archive_errors, 1u);
 
-  EXPECT_EQ(ArchiveBytes(options.archive), report);
+  EXPECT_EQ(ArchiveContents(options.archive), report);
   EXPECT_EQ(Exported(options.database), Decoded(dir, report));
   EXPECT_EQ(Count(options.database, "SELECT count(*) FROM events WHERE event IN ('archive-error', "
                                     "'archive-resumed', 'database-error', 'database-resumed')"),
@@ -242,7 +242,7 @@ TEST(Collect, LinkDropsMidLineLoseNothingAndStoreNothingTwice) {
   CollectProcess collect(dir, {"--connect", "127.0.0.1:" + std::to_string(pbx.port())});
   const std::string expected = Decoded(dir, report);
   StopWhenStored(collect, dir, expected, SIGTERM);
-  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(ArchiveContents(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
   EXPECT_GE(Count(dir.path() + "/calls.sqlite", "SELECT count(*) FROM events WHERE event = 'disconnected'"), 12);
 }
@@ -264,9 +264,9 @@ TEST(Collect, KillNineAtRandomInstantsThenRestartStoresEachCallOnce) {
   ASSERT_TRUE(WaitFor([&] { return pbx.sent() == report.size(); })) << collect.Log();
   std::this_thread::sleep_for(200ms);
   // What reached the archive before each kill is all stored, once.
-  const std::string expected = Decoded(dir, ArchiveBytes(dir.path() + "/archive"));
+  const std::string expected = Decoded(dir, ArchiveContents(dir.path() + "/archive"));
   StopWhenStored(collect, dir, expected, SIGTERM);
-  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), Decoded(dir, ArchiveBytes(dir.path() + "/archive")));
+  EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), Decoded(dir, ArchiveContents(dir.path() + "/archive")));
 }
 
 TEST(Collect, ListenRefusesTelnetOptionsRunsTheLoginAndTurnsAwayASecondPbx) {
@@ -305,7 +305,7 @@ TEST(Collect, ListenRefusesTelnetOptionsRunsTheLoginAndTurnsAwayASecondPbx) {
   StopWhenStored(collect, dir, expected, SIGINT);
   ::close(pbx);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
-  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), negotiation + "Password:\r\n" + report);
+  EXPECT_EQ(ArchiveContents(dir.path() + "/archive"), negotiation + "Password:\r\n" + report);
   const std::string db = dir.path() + "/calls.sqlite";
   EXPECT_EQ(Count(db, "SELECT count(*) FROM events WHERE event = 'refused'"), 1);
   EXPECT_EQ(Count(db, "SELECT count(*) FROM events WHERE event = 'login'"), 1);
@@ -330,7 +330,7 @@ TEST(Collect, SerialPortThroughAPseudoTerminal) {
   const std::string expected = Decoded(dir, report);
   StopWhenStored(collect, dir, expected, SIGTERM);
   ::close(master);
-  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(ArchiveContents(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
 }
 
@@ -360,7 +360,7 @@ TEST(Collect, FollowingAFileThroughRotationTruncationAndKills) {
   const std::vector<std::string> link = {"--follow", "pbx.log"};
   const auto archived = [&](std::size_t n) {
     return WaitFor([&] { return std::filesystem::exists(dir.path() + "/archive") &&
-                                ArchiveBytes(dir.path() + "/archive").size() >= n; });
+                                ArchiveContents(dir.path() + "/archive").size() >= n; });
   };
   append(log, parts[0]);
   {
@@ -383,7 +383,7 @@ TEST(Collect, FollowingAFileThroughRotationTruncationAndKills) {
   append(log, parts[3]);
   const std::string expected = Decoded(dir, report);
   StopWhenStored(collect, dir, expected, SIGTERM);
-  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(ArchiveContents(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(dir.path() + "/calls.sqlite"), expected);
   const std::string events = collect.Log();
   EXPECT_NE(events.find("was rotated"), std::string::npos) << events;

@@ -40,7 +40,7 @@ std::string Exported(const std::string& db, const std::string& site) {
   return r.out;
 }
 
-std::string ArchiveBytes(const std::string& dir) {
+std::string ArchiveContents(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().string());
   std::sort(names.begin(), names.end());

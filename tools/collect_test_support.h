@@ -43,7 +43,7 @@ std::string Decoded(const ScratchDir& dir, const std::string& report);
 std::string Exported(const std::string& db, const std::string& site = "");
 
 // The archive's files, one after the other.
-std::string ArchiveBytes(const std::string& dir);
+std::string ArchiveContents(const std::string& dir);
 
 // Waits until `done` or `limit`; returns `done()`.
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s);

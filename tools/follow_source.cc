@@ -52,6 +52,7 @@ void FollowSource::Start(uint64_t taken) {
   std::string word;
   if (!(in >> word >> device >> inode >> offset >> saved_taken) || word != "follow") {
     event_("info", "connected", "following " + path_ + " from its start");
+    Save(taken);
     return;
   }
   struct stat st {};
@@ -59,6 +60,7 @@ void FollowSource::Start(uint64_t taken) {
   if (device != device_ || inode != inode_) {
     event_("warning", "connected",
            "following " + path_ + " from its start: it is not the file read before (replaced while stopped)");
+    Save(taken);
     return;
   }
   // The archive gained or lost bytes since the save: move by as many.
@@ -69,14 +71,18 @@ void FollowSource::Start(uint64_t taken) {
   event_("info", "connected", "following " + path_ + " from byte " + std::to_string(offset_));
 }
 
-void FollowSource::Poll(std::string* bytes, std::size_t limit) {
-  if (fd_ < 0 && !Open()) return;
+void FollowSource::Poll(std::string* bytes, std::size_t limit, uint64_t taken) {
+  if (fd_ < 0) {
+    if (!Open()) return;
+    Save(taken);
+  }
   for (int moves = 0; moves < 2; ++moves) {
     struct stat st {};
     if (::fstat(fd_, &st) == 0 && static_cast<uint64_t>(st.st_size) < offset_) {
       event_("warning", "disconnected", path_ + " was cut short; reading it again from its start");
       ::lseek(fd_, 0, SEEK_SET);
       offset_ = 0;
+      Save(taken + bytes->size());
     }
     char buffer[1 << 16];
     while (bytes->size() < limit) {
@@ -101,6 +107,10 @@ void FollowSource::Poll(std::string* bytes, std::size_t limit) {
     const bool was_gone = gone_;
     if (!Open()) return;
     event_("info", "connected", path_ + (was_gone ? " is back" : " was rotated") + "; reading the new file from its start");
+    // The new file's start is kept before any of it is taken, with what the
+    // collector will have taken once it has the old file's last bytes: a run
+    // stopped after it took them goes on where this one did.
+    Save(taken + bytes->size());
   }
 }
 

@@ -32,12 +32,15 @@ class FollowSource {
   FollowSource& operator=(const FollowSource&) = delete;
 
   // Opens the file and finds where to read on: `taken` is how many bytes the
-  // collector has taken in all so far (see Taken in the .cc).
+  // collector has taken in all so far (see Taken in the .cc). A file read
+  // from its start has that place kept at once, so that a run stopped before
+  // its first Save does not read again what it took.
   void Start(uint64_t taken);
 
   // Appends what the file gained since the last call to `*bytes`, at most
-  // `limit` bytes.
-  void Poll(std::string* bytes, std::size_t limit);
+  // `limit` bytes; `taken` as for Start. A file newly opened (the first, or
+  // one that took the path) has its start kept before it is read.
+  void Poll(std::string* bytes, std::size_t limit, uint64_t taken);
 
   // Keeps where the reading is, with what the collector has taken by now.
   // Throws IoError.

@@ -188,7 +188,7 @@ TEST(CollectPostgres, ServerStoppedMidRunLosesNothingAndTheEventsShowTheOutage) 
   ASSERT_TRUE(server->Stop());
   ASSERT_TRUE(SendAll(pbx, report.substr(half)));
   // Received and archived while the database is away.
-  EXPECT_TRUE(WaitFor([&] { return ArchiveBytes(dir.path() + "/archive").size() == report.size(); }));
+  EXPECT_TRUE(WaitFor([&] { return ArchiveContents(dir.path() + "/archive").size() == report.size(); }));
   std::this_thread::sleep_for(2s);  // a few attempts to connect again fail
   ASSERT_TRUE(server->Start());
 
@@ -197,7 +197,7 @@ TEST(CollectPostgres, ServerStoppedMidRunLosesNothingAndTheEventsShowTheOutage) 
   collect.Signal(SIGTERM);
   EXPECT_EQ(collect.Wait(), 0) << collect.Log();
   ::close(pbx);
-  EXPECT_EQ(ArchiveBytes(dir.path() + "/archive"), report);
+  EXPECT_EQ(ArchiveContents(dir.path() + "/archive"), report);
   EXPECT_EQ(Exported(server->connection(), "outage"), expected);
   EXPECT_EQ(Events("outage", "database-error"), 1);
   EXPECT_EQ(Events("outage", "database-resumed"), 1);
@@ -220,11 +220,11 @@ TEST(CollectPostgres, KillNineAtRandomInstantsThenRestartStoresEachCallOnce) {
   CollectProcess collect(dir, link, Store("killed"));
   ASSERT_TRUE(WaitFor([&] { return pbx.sent() == report.size(); })) << collect.Log();
   std::this_thread::sleep_for(200ms);
-  const std::string expected = Decoded(dir, ArchiveBytes(dir.path() + "/archive"));
+  const std::string expected = Decoded(dir, ArchiveContents(dir.path() + "/archive"));
   EXPECT_TRUE(WaitFor([&] { return Calls("killed") == RowsOf(expected); })) << collect.Log();
   collect.Signal(SIGTERM);
   EXPECT_EQ(collect.Wait(), 0) << collect.Log();
-  EXPECT_EQ(Exported(server->connection(), "killed"), Decoded(dir, ArchiveBytes(dir.path() + "/archive")));
+  EXPECT_EQ(Exported(server->connection(), "killed"), Decoded(dir, ArchiveContents(dir.path() + "/archive")));
 }
 
 }  // namespace
